@@ -1,0 +1,42 @@
+// orbctl: the companion command-line tool. Each subcommand is useful on its own.
+#include <cstdio>
+#include <cstring>
+#include <iterator>
+
+#include "tools/orbctl/commands.h"
+
+namespace orb::orbctl {
+namespace {
+
+// Subcommands register here, one line each.
+const Command kCommands[] = {
+    {nullptr, nullptr, nullptr},
+};
+
+void PrintUsage(std::FILE* pOut) {
+  std::fprintf(pOut, "usage: orbctl COMMAND [ARGS...]\n\ncommands:\n");
+  for (const Command& command : kCommands) {
+    if (command.pName != nullptr) {
+      std::fprintf(pOut, "  %-8s %s\n", command.pName, command.pSummary);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace orb::orbctl
+
+int main(int argc, char** argv) {
+  using namespace orb::orbctl;
+  if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
+    PrintUsage(argc < 2 ? stderr : stdout);
+    return argc < 2 ? 2 : 0;
+  }
+  for (const Command& command : kCommands) {
+    if (command.pName != nullptr && std::strcmp(command.pName, argv[1]) == 0) {
+      return command.pRun(Args(argv + 2, argv + argc));
+    }
+  }
+  std::fprintf(stderr, "orbctl: unknown command '%s'\n", argv[1]);
+  PrintUsage(stderr);
+  return 2;
+}
