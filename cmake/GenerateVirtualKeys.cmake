@@ -9,8 +9,10 @@ if(NOT INPUT OR NOT OUTPUT)
 endif()
 
 file(READ "${INPUT}" content)
-# CMake lists split on ';' and treat '[' ']' as nesting, and the char column holds all
-# three: park them before turning lines into a list, restore them per field.
+# CMake lists split on ';', treat '[' ']' as nesting and a backslash as an escape, and the char
+# column may hold any of them: park them before turning lines into a list, restore them
+# per field.
+string(REPLACE "\\" "<BSL>" content "${content}")
 string(REPLACE ";" "<SEMI>" content "${content}")
 string(REPLACE "[" "<LBR>" content "${content}")
 string(REPLACE "]" "<RBR>" content "${content}")
@@ -23,6 +25,7 @@ endfunction()
 
 function(_vk_restore out value)
   string(REPLACE "<SEMI>" ";" value "${value}")
+  string(REPLACE "<BSL>" "\\" value "${value}")
   string(REPLACE "<LBR>" "[" value "${value}")
   string(REPLACE "<RBR>" "]" value "${value}")
   set(${out} "${value}" PARENT_SCOPE)

@@ -4,12 +4,18 @@
 #include <iterator>
 
 #include "tools/orbctl/commands.h"
+#include "tools/orbctl/hid_command.h"
+#include "tools/orbctl/play_command.h"
+#include "tools/orbctl/table_command.h"
 
 namespace orb::orbctl {
 namespace {
 
 // Subcommands register here, one line each.
 const Command kCommands[] = {
+    {"table", "profile tables: dump to text, build from text, check", RunTableCommand},
+    {"hid", "HID devices, report descriptors, the controller's events and its simulator", RunHidCommand},
+    {"play", "run the command engine on a script of control events; print the key events", RunPlayCommand},
     {nullptr, nullptr, nullptr},
 };
 

@@ -1,0 +1,30 @@
+#pragma once
+// Telling the controller its modes: DECK (bit 0), JOG (bit 1), SHUTTLE (bit 2), sent as
+// the first feature item's value. Main thread only; the output report is built, never sent.
+
+#include <cstdint>
+
+#include "device/hid_device_record.h"
+#include "profiles/profile_record.h"
+
+namespace orb {
+
+// The mode bits of a profile's flags: DECK from PF_DECK; JOG and SHUTTLE from PF_JOG, lit
+// only when the profile has PF_JOGSHUTTLE or PF_HOSTMODE. No profile: 0, all off.
+std::uint8_t ModeBitsFromFlags(std::uint32_t dwFlags);
+std::uint8_t ModeBits(const ProfileRecord* pProfile);
+
+// With a connected controller that has a feature item: stores nValue as that item's raw
+// value and sends the feature reports. Otherwise nothing.
+void SendModeBits(HidDeviceRecord& record, std::uint8_t nValue);
+
+// Packs and sends one feature report per report id among the feature items. True when
+// every send succeeded; a failed send is not retried.
+bool SendFeatureReports(HidDeviceRecord& record);
+
+// Zeroes the buffer, then packs every given item of the first item's report id into it.
+// False as soon as the parser refuses an item (its status is kept in the item).
+bool PackReport(std::uint8_t* pBuffer, std::uint32_t nBufferLength, HIDP_REPORT_TYPE type, HidDataItem* pItems,
+                std::uint32_t nItemCount, const platform::HidPreparsedData& data);
+
+}  // namespace orb

@@ -1,0 +1,83 @@
+#pragma once
+// Where synthesized key strokes go: one key pressed or released, named by its Windows
+// virtual key (the stored unit) and the scan code the engine computed for it. Each
+// backend maps the virtual key its own way (keysym, evdev code); the engine's order and
+// timing are the same for all.
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace orb::platform {
+
+class Clock;
+
+class KeySink {
+ public:
+  KeySink() = default;
+  KeySink(const KeySink&) = delete;
+  KeySink& operator=(const KeySink&) = delete;
+  virtual ~KeySink() = default;
+
+  // One key event, as keybd_event(nVk, nScanCode, blUp ? KEYEVENTF_KEYUP : 0, 0) made
+  // it. Failures are not reported: the engine ignores them as the original call's.
+  virtual void KeyEvent(std::uint8_t nVk, std::uint8_t nScanCode, bool blUp) = 0;
+
+  // "XTest", "uinput", "record" or "none", for the log and the UI.
+  virtual const char* Name() const = 0;
+};
+
+// Drops every event: the program keeps running when no backend is available.
+class NullKeySink final : public KeySink {
+ public:
+  void KeyEvent(std::uint8_t, std::uint8_t, bool) override {}
+  const char* Name() const override { return "none"; }
+};
+
+// Keeps every event with the time of the engine's clock; for tests and orbctl play.
+class RecordingKeySink final : public KeySink {
+ public:
+  struct Record {
+    bool blUp;
+    std::uint8_t nVk;
+    std::uint8_t nScanCode;
+    std::uint64_t nTimeUs;
+  };
+  using Observer = void (*)(void* pContext, const Record& record);
+
+  explicit RecordingKeySink(const Clock& clock);
+
+  void KeyEvent(std::uint8_t nVk, std::uint8_t nScanCode, bool blUp) override;
+  const char* Name() const override { return "record"; }
+
+  std::vector<Record> Records() const;
+  std::size_t Count() const;
+  void Clear();
+  // Also called for each event as it comes, under the sink's lock (so in order).
+  void SetObserver(Observer pObserver, void* pContext);
+
+ private:
+  const Clock& m_clock;
+  mutable std::mutex m_m;
+  std::vector<Record> m_records;
+  Observer m_pObserver = nullptr;
+  void* m_pObserverContext = nullptr;
+};
+
+// The backends compiled in (CMake options ORB_WITH_XTEST, ORB_WITH_UINPUT). Each returns
+// null and says why in *pReason when it cannot work here.
+std::unique_ptr<KeySink> CreateXTestKeySink(const char* pDisplayName, std::string* pReason);
+std::unique_ptr<KeySink> CreateUinputKeySink(std::string* pReason);
+bool XTestKeySinkBuilt();
+bool UinputKeySinkBuilt();
+
+// Start-up choice: ORB_KEYS=xtest|uinput|record forces one; otherwise XTest when an X
+// display with the XTest extension is there, else uinput when /dev/uinput opens. Logs
+// the choice. With none available it logs the reason once and returns a NullKeySink;
+// KeySinkUnavailableReason() then holds the text for the UI ("" when a sink works).
+std::unique_ptr<KeySink> SelectKeySink(const Clock& clock);
+std::string KeySinkUnavailableReason();
+
+}  // namespace orb::platform

@@ -1,0 +1,14 @@
+#include <cstdio>
+
+#include "shell/command_line.h"
+#include "shell/resident_app.h"
+
+int main(int argc, char** argv) {
+  if (orb::IsHelpRequest(argc, argv)) {
+    std::fputs(orb::UsageText(), stdout);
+    return 0;
+  }
+  orb::CResidentApp app(argc, argv);
+  app.InitInstance();  // false on every path: the program's life is inside it
+  return 0;
+}

@@ -1,0 +1,46 @@
+#pragma once
+// The application object: refuses a second copy, reads the options, opens the log when
+// asked and runs the main window for the whole life of the program.
+
+#include <memory>
+#include <string>
+
+#include <QApplication>
+
+#include "shell/instance_lock.h"
+
+namespace orb {
+
+class CInstanceServer;
+class CMainDialog;
+class CSignalWatcher;
+
+class CResidentApp final {
+ public:
+  CResidentApp(int& argc, char** argv);
+  ~CResidentApp();
+  CResidentApp(const CResidentApp&) = delete;
+  CResidentApp& operator=(const CResidentApp&) = delete;
+
+  // The program's whole life. Returns false on every path; main() then ends with 0.
+  bool InitInstance();
+
+ private:
+  // Step 2: true when this process is the one instance. Otherwise it has pointed the
+  // user at the running one (or failed to set up the lock) and the program ends.
+  bool ClaimSingleInstance();
+  // Asked by a second start: brings the window (or the dialog over it) to the front
+  // when it is visible, and says whether it was.
+  bool ShowToSecondInstance();
+
+  std::string m_strCommandLine;  // taken before Qt removes the options it knows
+  QApplication m_app;
+  bool m_blLog = false;
+  bool m_blSilent = false;
+  CInstanceLock m_instanceLock;
+  std::unique_ptr<CInstanceServer> m_pInstanceServer;
+  std::unique_ptr<CSignalWatcher> m_pSignalWatcher;
+  CMainDialog* m_pMainDialog = nullptr;  // while the window runs
+};
+
+}  // namespace orb

@@ -1,0 +1,139 @@
+// The simulated controller as its own process (`orbctl hid simulate`), found, opened, read,
+// unplugged and found again through the socket backend that ORB_HID=sim:PATH selects.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+
+#include "device/device_discovery.h"
+#include "device/device_output.h"
+#include "device/hid_device_record.h"
+#include "platform/hid_backend.h"
+
+namespace orb {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// orbctl hid simulate with a pipe to its standard input and one from its standard output.
+class SimulatorProcess {
+ public:
+  explicit SimulatorProcess(const std::string& sSocket) {
+    int toChild[2], fromChild[2];
+    if (::pipe2(toChild, O_CLOEXEC) != 0 || ::pipe2(fromChild, O_CLOEXEC) != 0) return;
+    m_pid = ::fork();
+    if (m_pid == 0) {
+      ::dup2(toChild[0], STDIN_FILENO);
+      ::dup2(fromChild[1], STDOUT_FILENO);
+      ::execl(ORBCTL_PATH, "orbctl", "hid", "simulate", "--socket", sSocket.c_str(), static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    ::close(toChild[0]);
+    ::close(fromChild[1]);
+    m_nIn = toChild[1];
+    m_nOut = fromChild[0];
+  }
+  ~SimulatorProcess() {
+    if (m_nIn >= 0) ::close(m_nIn);  // end of input ends the simulator
+    if (m_pid > 0) {
+      int nStatus = 0;
+      ::waitpid(m_pid, &nStatus, 0);
+    }
+    if (m_nOut >= 0) ::close(m_nOut);
+  }
+  void Send(const std::string& sLine) {
+    const std::string s = sLine + "\n";
+    ASSERT_EQ(::write(m_nIn, s.data(), s.size()), static_cast<ssize_t>(s.size()));
+  }
+  // Waits (up to the deadline) for an output line that starts with sPrefix.
+  bool WaitForLine(const std::string& sPrefix, std::string* pLine = nullptr) {
+    const auto deadline = Clock::now() + std::chrono::seconds(10);
+    for (;;) {
+      std::size_t nEnd;
+      while ((nEnd = m_sBuffer.find('\n')) != std::string::npos) {
+        const std::string sLine = m_sBuffer.substr(0, nEnd);
+        m_sBuffer.erase(0, nEnd + 1);
+        if (sLine.rfind(sPrefix, 0) == 0) {
+          if (pLine != nullptr) *pLine = sLine;
+          return true;
+        }
+      }
+      const auto nLeft = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      if (nLeft <= 0) return false;
+      pollfd p{m_nOut, POLLIN, 0};
+      if (::poll(&p, 1, static_cast<int>(nLeft)) <= 0) return false;
+      char buffer[512];
+      const ssize_t n = ::read(m_nOut, buffer, sizeof buffer);
+      if (n <= 0) return false;
+      m_sBuffer.append(buffer, static_cast<std::size_t>(n));
+    }
+  }
+
+ private:
+  pid_t m_pid = -1;
+  int m_nIn = -1;
+  int m_nOut = -1;
+  std::string m_sBuffer;
+};
+
+TEST(SimulatorProcess, FoundOpenedReadUnpluggedAndFoundAgain) {
+  ::signal(SIGPIPE, SIG_IGN);
+  const std::string sSocket = (std::filesystem::current_path() / "controller.sock").string();
+  SimulatorProcess simulator(sSocket);
+  ASSERT_TRUE(simulator.WaitForLine("listening"));
+  std::unique_ptr<platform::HidBackend> pBackend = platform::CreateSimulatorClientBackend(sSocket);
+  platform::SetCurrentHidBackend(pBackend.get());
+
+  const auto devices = pBackend->Enumerate();
+  ASSERT_EQ(devices.size(), 1u);
+  EXPECT_EQ(devices[0].sPath, "sim:" + sSocket);
+  HidDeviceRecord record;
+  ASSERT_TRUE(FindAndOpenController(record));
+  ASSERT_TRUE(simulator.WaitForLine("open 1"));
+
+  simulator.Send("button 3");
+  ASSERT_EQ(ReadInputReport(record, -1), ReadResult::Report);
+  ControlEvent event{};
+  ASSERT_TRUE(GetControlEvent(record, &event));
+  EXPECT_EQ(event.nKind, 1);
+  EXPECT_EQ(event.nValue, 3);
+  simulator.Send("wheel -1");
+  ASSERT_EQ(ReadInputReport(record, -1), ReadResult::Report);
+  ASSERT_TRUE(GetControlEvent(record, &event));
+  EXPECT_EQ(event.nKind, 2);
+  EXPECT_EQ(event.nValue, -1);
+
+  SendModeBits(record, 6);
+  std::string sLine;
+  ASSERT_TRUE(simulator.WaitForLine("feature", &sLine));
+  EXPECT_EQ(sLine, "feature 03 06");
+
+  simulator.Send("unplug");
+  EXPECT_EQ(ReadInputReport(record, -1), ReadResult::Gone);
+  CloseDeviceRecord(record, true);
+  record = HidDeviceRecord{};
+  EXPECT_FALSE(FindAndOpenController(record));
+  simulator.Send("plug");
+  const auto deadline = Clock::now() + std::chrono::seconds(10);
+  bool blFound = false;
+  while (!blFound && Clock::now() < deadline) {
+    blFound = FindAndOpenController(record);  // the connection poll, until the plug is seen
+    if (!blFound) ::poll(nullptr, 0, 20);
+  }
+  ASSERT_TRUE(blFound);
+  simulator.Send("raw 01 00 20");
+  ASSERT_EQ(ReadInputReport(record, -1), ReadResult::Report);
+  ASSERT_TRUE(GetControlEvent(record, &event));
+  EXPECT_EQ(event.nValue, 14);
+  CloseDeviceRecord(record, true);
+  platform::SetCurrentHidBackend(nullptr);
+}
+
+}  // namespace
+}  // namespace orb

@@ -1,0 +1,22 @@
+# cmake -DEXPECT_EXIT=N [-DEXPECT_OUTPUT=regex] -P expect_run.cmake PROGRAM ARGS...
+# Runs one command and checks its exact exit status and, optionally, its output
+# (stdout and stderr together).
+set(command)
+set(take OFF)
+math(EXPR last "${CMAKE_ARGC} - 1")
+foreach(i RANGE ${last})
+  if(take)
+    list(APPEND command "${CMAKE_ARGV${i}}")
+  elseif(CMAKE_ARGV${i} STREQUAL "-P")
+    math(EXPR scriptIndex "${i} + 1")
+  elseif(DEFINED scriptIndex AND i EQUAL scriptIndex)
+    set(take ON)
+  endif()
+endforeach()
+execute_process(COMMAND ${command} RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE out)
+if(NOT result STREQUAL EXPECT_EXIT)
+  message(FATAL_ERROR "exit status ${result}, expected ${EXPECT_EXIT}\n${out}")
+endif()
+if(DEFINED EXPECT_OUTPUT AND NOT out MATCHES "${EXPECT_OUTPUT}")
+  message(FATAL_ERROR "output does not match '${EXPECT_OUTPUT}':\n${out}")
+endif()

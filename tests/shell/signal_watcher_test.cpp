@@ -1,0 +1,53 @@
+#include "shell/signal_watcher.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+
+#include <QCoreApplication>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+bool HasDefaultHandler(int nSignal) {
+  struct sigaction current {};
+  ::sigaction(nSignal, nullptr, &current);
+  return current.sa_handler == SIG_DFL;
+}
+
+// Runs the event loop until the watcher has reported or the time is up.
+int WaitForSignal(const int& nSeen) {
+  const auto deadline = std::chrono::steady_clock::now() + 5s;
+  while (nSeen == 0 && std::chrono::steady_clock::now() < deadline) {
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+  }
+  return nSeen;
+}
+
+TEST(SignalWatcher, ReportsEachSignalOnTheEventLoopThenLeavesTheDefault) {
+  for (int nSignal : {SIGTERM, SIGINT, SIGHUP}) {
+    int nSeen = 0;
+    orb::CSignalWatcher watcher([&](int n) { nSeen = n; });
+    ASSERT_TRUE(watcher.Install());
+    EXPECT_FALSE(HasDefaultHandler(nSignal));
+    ASSERT_EQ(::raise(nSignal), 0);
+    EXPECT_EQ(nSeen, 0) << "the handler itself only writes to the pipe";
+    EXPECT_EQ(WaitForSignal(nSeen), nSignal);
+    EXPECT_TRUE(HasDefaultHandler(nSignal)) << "a second signal must end the program at once";
+  }
+}
+
+TEST(SignalWatcher, RemovingTheWatcherRestoresTheDefaults) {
+  {
+    orb::CSignalWatcher watcher([](int) {});
+    ASSERT_TRUE(watcher.Install());
+    EXPECT_FALSE(HasDefaultHandler(SIGHUP));
+  }
+  EXPECT_TRUE(HasDefaultHandler(SIGTERM));
+  EXPECT_TRUE(HasDefaultHandler(SIGINT));
+  EXPECT_TRUE(HasDefaultHandler(SIGHUP));
+}
+
+}  // namespace
