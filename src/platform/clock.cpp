@@ -66,6 +66,8 @@ Clock& RealClock() {
   return clock;
 }
 
+int TickCount() { return static_cast<int>(static_cast<std::uint32_t>(RealClock().NowMs())); }
+
 std::uint64_t ManualClock::NowUs() const {
   std::lock_guard lock(m_m);
   return m_nNowUs;

@@ -68,6 +68,10 @@ class SteadyClock final : public Clock {
 // The process's real clock, for code that is not handed one.
 Clock& RealClock();
 
+// Milliseconds of the real clock cut to 32 bits, as the log lines print a tick count
+// with "%d".
+int TickCount();
+
 // A test clock on which time passes only by sleeping: Sleep and every wait that times
 // out move the time forward at once, and each sleep is recorded. A wait without deadline
 // still blocks until it is unparked, so it works across threads too.

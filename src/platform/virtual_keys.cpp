@@ -1,23 +1,10 @@
 #include "platform/virtual_keys.h"
 
+#include "platform/ascii_text.h"
 #include "platform/virtual_keys_table.h"
 
 namespace orb::platform {
 namespace {
-
-char AsciiUpper(char ch) { return (ch >= 'a' && ch <= 'z') ? static_cast<char>(ch - 'a' + 'A') : ch; }
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) {
-    return false;
-  }
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (AsciiUpper(a[i]) != AsciiUpper(b[i])) {
-      return false;
-    }
-  }
-  return true;
-}
 
 }  // namespace
 

@@ -1,5 +1,6 @@
 #include "profiles/control_names.h"
 
+#include "platform/ascii_text.h"
 #include "profiles/profile_record.h"
 
 namespace orb {
@@ -16,22 +17,6 @@ constexpr const char* kEntryNames[kControlEntries] = {
     "SHUTTLE_P4_RIGHT", "SHUTTLE_P5_LEFT",  "SHUTTLE_P5_RIGHT",
 };
 
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) {
-    return false;
-  }
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char ca = a[i];
-    char cb = b[i];
-    ca = (ca >= 'a' && ca <= 'z') ? static_cast<char>(ca - 'a' + 'A') : ca;
-    cb = (cb >= 'a' && cb <= 'z') ? static_cast<char>(cb - 'a' + 'A') : cb;
-    if (ca != cb) {
-      return false;
-    }
-  }
-  return true;
-}
-
 }  // namespace
 
 const char* ControlEntryName(int k) {
@@ -40,7 +25,7 @@ const char* ControlEntryName(int k) {
 
 int FindControlEntryByName(std::string_view name) {
   for (int k = 0; k < kControlEntries; ++k) {
-    if (EqualsIgnoringCase(kEntryNames[k], name)) {
+    if (platform::EqualsIgnoringCase(kEntryNames[k], name)) {
       return k;
     }
   }

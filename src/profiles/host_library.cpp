@@ -10,6 +10,8 @@
 #include <thread>
 #include <unordered_map>
 
+#include "platform/ascii_text.h"
+#include "platform/clock.h"
 #include "platform/dynamic_library.h"
 #include "profiles/profile_table.h"
 #include "shell/write_log.h"
@@ -33,28 +35,8 @@ unsigned Low32(const void* pAddress) {
   return static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(pAddress) & 0xFFFFFFFFu);
 }
 
-// Milliseconds of the monotonic clock, wrapping like a 32-bit tick count and printed
-// with "%d" as such a count would be.
-int TickCount() {
-  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-      std::chrono::steady_clock::now().time_since_epoch());
-  return static_cast<int>(static_cast<std::uint32_t>(ms.count()));
-}
-
-char AsciiUpper(char ch) { return (ch >= 'a' && ch <= 'z') ? static_cast<char>(ch - 'a' + 'A') : ch; }
-
-std::string AsciiUpper(std::string_view text) {
-  std::string upper(text);
-  for (char& ch : upper) {
-    ch = AsciiUpper(ch);
-  }
-  return upper;
-}
-
-bool EqualsAsciiNoCase(std::string_view a, std::string_view b) { return AsciiUpper(a) == AsciiUpper(b); }
-
 bool IsLumKind(std::string_view exeName) {
-  return EqualsAsciiNoCase(exeName, "LUMEDIT.EXE") || EqualsAsciiNoCase(exeName, "LUMEDIT-M1.EXE");
+  return platform::EqualsIgnoringCase(exeName, "LUMEDIT.EXE") || platform::EqualsIgnoringCase(exeName, "LUMEDIT-M1.EXE");
 }
 
 std::string_view ExeName(const ProfileRecord* pProfile) {
@@ -139,7 +121,7 @@ bool CHostLibraryLink::HostLibraryControl(int op) {
 
 bool CHostLibraryLink::OpenLink() {
   const std::string_view exeName = ExeName(m_pCurProfile);
-  m_blZepKind = EqualsAsciiNoCase(exeName, "ZEPEDIT.EXE");
+  m_blZepKind = platform::EqualsIgnoringCase(exeName, "ZEPEDIT.EXE");
   WriteLog("Zephyr Edit ? %s\r\n", m_blZepKind ? "true" : "false");
 
   const platform::DynamicLibrary* pLib = CurrentLibrary();
@@ -242,7 +224,7 @@ bool CHostLibraryLink::LoadLibraries() {
       continue;
     }
     const std::string name(libName);
-    const auto [it, blNew] = loadedByName.emplace(AsciiUpper(libName), nullptr);
+    const auto [it, blNew] = loadedByName.emplace(platform::AsciiUpperCopy(libName), nullptr);
     if (!blNew) {
       WriteLog("Already exist: ");
     } else {
@@ -256,7 +238,7 @@ bool CHostLibraryLink::LoadLibraries() {
     }
     m_phLibs[i] = it->second;
     WriteLog("Corvina:LoadLibrary(%s) : 0x%08x : %d\r\n", name.c_str(),
-             Low32(it->second == nullptr ? nullptr : it->second->Handle()), TickCount());
+             Low32(it->second == nullptr ? nullptr : it->second->Handle()), platform::TickCount());
   }
   return blAllLoaded;
 }

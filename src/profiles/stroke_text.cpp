@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "platform/ascii_text.h"
 #include "platform/virtual_keys.h"
 
 namespace orb {
@@ -11,45 +12,11 @@ namespace {
 constexpr std::uint32_t kUnusedStrokeBits = 0xF0000000u;
 constexpr unsigned kMaxPause = KS_PAUSE_MASK >> KS_PAUSE_SHIFT;  // 511 tenths
 
-char AsciiLower(char ch) { return (ch >= 'A' && ch <= 'Z') ? static_cast<char>(ch - 'A' + 'a') : ch; }
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) {
-    return false;
-  }
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (AsciiLower(a[i]) != AsciiLower(b[i])) {
-      return false;
-    }
-  }
-  return true;
-}
-
-bool IsSpace(char ch) { return ch == ' ' || ch == '\t'; }
-
-std::vector<std::string_view> SplitWords(std::string_view text) {
-  std::vector<std::string_view> words;
-  std::size_t nPos = 0;
-  while (nPos < text.size()) {
-    while (nPos < text.size() && IsSpace(text[nPos])) {
-      ++nPos;
-    }
-    const std::size_t nStart = nPos;
-    while (nPos < text.size() && !IsSpace(text[nPos])) {
-      ++nPos;
-    }
-    if (nPos > nStart) {
-      words.push_back(text.substr(nStart, nPos - nStart));
-    }
-  }
-  return words;
-}
-
 int HexDigit(char ch) {
   if (ch >= '0' && ch <= '9') {
     return ch - '0';
   }
-  ch = AsciiLower(ch);
+  ch = platform::AsciiLower(ch);
   return (ch >= 'a' && ch <= 'f') ? ch - 'a' + 10 : -1;
 }
 
@@ -143,15 +110,15 @@ std::string KeyStrokeToText(KeyStroke stroke) {
 
 bool ParseKeyStrokeText(std::string_view text, KeyStroke& stroke, std::string& error) {
   stroke = 0;
-  const std::vector<std::string_view> words = SplitWords(text);
+  const std::vector<std::string_view> words = platform::SplitWords(text);
   if (words.empty()) {
     return true;
   }
-  if (words.size() == 1 && words[0].size() > 2 && words[0][0] == '0' && AsciiLower(words[0][1]) == 'x') {
+  if (words.size() == 1 && words[0].size() > 2 && words[0][0] == '0' && platform::AsciiLower(words[0][1]) == 'x') {
     return ParseHexStroke(words[0], stroke, error);
   }
   unsigned nPause = 0;
-  if (words.size() == 3 && EqualsIgnoringCase(words[1], "pause")) {
+  if (words.size() == 3 && platform::EqualsIgnoringCase(words[1], "pause")) {
     if (!ParsePause(words[2], nPause, error)) {
       return false;
     }
@@ -173,11 +140,11 @@ bool ParseKeyStrokeText(std::string_view text, KeyStroke& stroke, std::string& e
   KeyStroke result = static_cast<KeyStroke>(nPause) << KS_PAUSE_SHIFT;
   for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
     std::uint32_t dwModifier = 0;
-    if (EqualsIgnoringCase(parts[i], "Alt")) {
+    if (platform::EqualsIgnoringCase(parts[i], "Alt")) {
       dwModifier = KS_ALT;
-    } else if (EqualsIgnoringCase(parts[i], "Ctrl")) {
+    } else if (platform::EqualsIgnoringCase(parts[i], "Ctrl")) {
       dwModifier = KS_CTRL;
-    } else if (EqualsIgnoringCase(parts[i], "Shift")) {
+    } else if (platform::EqualsIgnoringCase(parts[i], "Shift")) {
       dwModifier = KS_SHIFT;
     } else {
       error = "'" + std::string(parts[i]) + "' in '" + std::string(chord) + "' is not a modifier (Alt, Ctrl or Shift)";

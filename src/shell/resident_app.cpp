@@ -24,9 +24,6 @@ namespace {
 // leave the user waiting for the message.
 constexpr int kAskFirstInstanceMs = 3000;
 
-// Milliseconds on the monotonic clock, cut to 32 bits like a system tick count.
-int TickCount() { return static_cast<int>(static_cast<std::uint32_t>(platform::RealClock().NowMs())); }
-
 QString SocketPath(const std::string& runtimeDir) {
   return QString::fromStdString(runtimeDir + "/" + kInstanceName + ".sock");
 }
@@ -83,7 +80,7 @@ bool CResidentApp::ShowToSecondInstance() {
 }
 
 bool CResidentApp::InitInstance() {
-  WriteLog("Begin InitInstance : %d\r\n", TickCount());
+  WriteLog("Begin InitInstance : %d\r\n", platform::TickCount());
 
   if (!ClaimSingleInstance()) {
     return false;
@@ -109,7 +106,7 @@ bool CResidentApp::InitInstance() {
     StartLog("ORB.LOG");
   }
 
-  WriteLog("Make main window : %d\r\n", TickCount());
+  WriteLog("Make main window : %d\r\n", platform::TickCount());
   {
     CMainDialog mainDialog(m_blSilent);
     m_pMainDialog = &mainDialog;

@@ -2,28 +2,10 @@
 
 #include <charconv>
 
+#include "platform/ascii_text.h"
+
 namespace orb::play {
 namespace {
-
-bool IsSpace(char ch) { return ch == ' ' || ch == '\t' || ch == '\r' || ch == '\v' || ch == '\f'; }
-
-std::vector<std::string_view> Words(std::string_view line) {
-  std::vector<std::string_view> words;
-  std::size_t i = 0;
-  while (i < line.size()) {
-    while (i < line.size() && IsSpace(line[i])) {
-      ++i;
-    }
-    const std::size_t nStart = i;
-    while (i < line.size() && !IsSpace(line[i])) {
-      ++i;
-    }
-    if (i > nStart) {
-      words.push_back(line.substr(nStart, i - nStart));
-    }
-  }
-  return words;
-}
 
 // A whole decimal number within [nMin, nMax]; a leading '-' only when nMin < 0.
 bool ParseInt(std::string_view word, long long nMin, long long nMax, long long& nValue) {
@@ -203,7 +185,7 @@ bool ParsePlayScript(std::string_view text, std::vector<PlayStep>& steps, PlaySc
     if (const std::size_t nHash = line.find('#'); nHash != std::string_view::npos) {
       line = line.substr(0, nHash);
     }
-    std::vector<std::string_view> words = Words(line);
+    std::vector<std::string_view> words = platform::SplitWords(line);
     if (words.empty()) {
       continue;
     }

@@ -6,6 +6,7 @@
 #include "device/device_discovery.h"
 #include "engine/profile_flags.h"
 #include "engine/translation.h"
+#include "platform/ascii_text.h"
 #include "platform/hid_backend.h"
 #include "profiles/profile_table.h"
 #include "shell/write_log.h"
@@ -17,20 +18,6 @@ std::string TimeText(std::uint64_t nUs) {
   char szTime[32];
   std::snprintf(szTime, sizeof szTime, "%" PRIu64 ".%" PRIu64, nUs / 1000, (nUs % 1000) / 100);
   return szTime;
-}
-
-char AsciiUpper(char ch) { return (ch >= 'a' && ch <= 'z') ? static_cast<char>(ch - 'a' + 'A') : ch; }
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) {
-    return false;
-  }
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (AsciiUpper(a[i]) != AsciiUpper(b[i])) {
-      return false;
-    }
-  }
-  return true;
 }
 
 }  // namespace
@@ -124,7 +111,7 @@ void PlaySession::Finish() {
 
 int FindProfile(const std::vector<ProfileRecord>& table, std::string_view exeName) {
   for (std::size_t i = 0; i < table.size(); ++i) {
-    if (EqualsIgnoringCase(FieldText(table[i].szExeName), exeName)) {
+    if (platform::EqualsIgnoringCase(FieldText(table[i].szExeName), exeName)) {
       return static_cast<int>(i);
     }
   }
