@@ -56,6 +56,11 @@ std::optional<CommandKeys> GetCommand(std::uint8_t nKind, std::int16_t nValue, c
     if (nCode == 0) {
       return std::nullopt;
     }
+    // The window may clear *pblSelf between the caller's look at it and ours; without a
+    // profile that event is dropped as the caller would have dropped it.
+    if (pProfile == nullptr) {
+      return std::nullopt;
+    }
     WriteLog("GetCommand: new command (Button) is set, FlushCommand to flush already recorded repeat command\r\n");
     FlushCommand(*pLock);
     const KeyCommand& command = CommandOf(EntryOf(*pProfile, nCode), LoadProfileFlags(*pProfile));
@@ -71,8 +76,8 @@ std::optional<CommandKeys> GetCommand(std::uint8_t nKind, std::int16_t nValue, c
     return KeysOf(command);
   }
   if (nKind == kKindWheel) {
-    if (pblSelf->load()) {
-      return std::nullopt;
+    if (pblSelf->load() || pProfile == nullptr) {
+      return std::nullopt;  // no profile: not a reset of the wheel state either
     }
     return GetWheelCommand(pProfile, nValue, pblRepeat, pLock);
   }

@@ -134,6 +134,23 @@ TEST_F(TranslationTest, OwnWindowInFrontSelectsProgrammableButtonsAndPlaysNothin
   EXPECT_FALSE(GetCommand(2, 1, &m_blSelf, nullptr, &m_window, &m_blRepeat, &m_lock).has_value());
 }
 
+TEST_F(TranslationTest, OwnWindowLeavingTheFrontWithoutAProfileDropsTheEvent) {
+  // The device thread saw the flag set and no profile; the window cleared the flag before
+  // the translation looked again. The event is dropped: no crash, nothing changed.
+  m_profile->dwFlags = Flags(PF_JOG, 4, 0);
+  WheelKey(1);
+  CopyToCommandBuffer({Key('L'), 0, 0, 0, 0});
+  m_blRepeat = true;
+  m_blSelf = false;
+  EXPECT_FALSE(GetCommand(1, kUsagePgm1, &m_blSelf, nullptr, &m_window, &m_blRepeat, &m_lock).has_value());
+  EXPECT_FALSE(GetCommand(1, kUsageDeckFile, &m_blSelf, nullptr, &m_window, &m_blRepeat, &m_lock).has_value());
+  EXPECT_FALSE(GetCommand(2, 1, &m_blSelf, nullptr, &m_window, &m_blRepeat, &m_lock).has_value());
+  EXPECT_TRUE(m_window.Messages().empty());
+  EXPECT_FALSE(CommandBufferEmpty());
+  EXPECT_TRUE(m_blRepeat);
+  EXPECT_EQ(iJog.load(), 1);
+}
+
 TEST_F(TranslationTest, JogStepsEveryResolutionUnitsAndKeepsTheCountAcrossDirections) {
   m_profile->dwFlags = Flags(PF_JOG, 4, 15);
   m_profile.Both(CC_JOG_BACK, {Key(test::VK_LEFT)}).Both(CC_JOG_FORE, {Key(test::VK_RIGHT)});
