@@ -731,9 +731,19 @@ NTSTATUS HidP_GetUsages(HIDP_REPORT_TYPE type, USAGE nUsagePage, std::uint16_t n
   return nCount > nRoom ? HIDP_STATUS_BUFFER_TOO_SMALL : HIDP_STATUS_SUCCESS;
 }
 
-NTSTATUS HidP_GetUsageValue(HIDP_REPORT_TYPE type, USAGE nUsagePage, std::uint16_t nLinkCollection, USAGE nUsage,
-                            std::uint32_t* pValue, const HidPreparsedData& data, const std::uint8_t* pReport,
-                            std::uint32_t nReportLength) {
+namespace {
+
+// Where one value usage sits in a report: its capability and its raw bits (at most 32).
+struct ValueField {
+  const HIDP_VALUE_CAPS* pCaps;
+  std::uint32_t nRaw;
+  unsigned nBits;
+};
+
+// The checks and the lookup both value readers share; HIDP_STATUS_SUCCESS fills `field`.
+NTSTATUS LocateValueField(HIDP_REPORT_TYPE type, USAGE nUsagePage, std::uint16_t nLinkCollection, USAGE nUsage,
+                          const HidPreparsedData& data, const std::uint8_t* pReport, std::uint32_t nReportLength,
+                          ValueField* pField) {
   if (!ValidType(type)) return HIDP_STATUS_INVALID_REPORT_TYPE;
   if (!ReportLengthFits(data, type, nReportLength)) return HIDP_STATUS_INVALID_REPORT_LENGTH;
   const HidPreparsedData::Group& g = data.GroupOf(type);
@@ -744,7 +754,22 @@ NTSTATUS HidP_GetUsageValue(HIDP_REPORT_TYPE type, USAGE nUsagePage, std::uint16
   const HidFieldLayout& l = g.valueLayout[static_cast<std::size_t>(nCap)];
   // A value array answers with its first field.
   const std::uint32_t nField = c.IsRange ? std::uint32_t{nUsage} - c.Range.UsageMin : 0;
-  *pValue = ReadBits(pReport, FieldOffset(l, nField), std::min<unsigned>(l.nBitSize, 32u));
+  pField->pCaps = &c;
+  pField->nBits = std::min<unsigned>(l.nBitSize, 32u);
+  pField->nRaw = ReadBits(pReport, FieldOffset(l, nField), pField->nBits);
+  return HIDP_STATUS_SUCCESS;
+}
+
+}  // namespace
+
+NTSTATUS HidP_GetUsageValue(HIDP_REPORT_TYPE type, USAGE nUsagePage, std::uint16_t nLinkCollection, USAGE nUsage,
+                            std::uint32_t* pValue, const HidPreparsedData& data, const std::uint8_t* pReport,
+                            std::uint32_t nReportLength) {
+  ValueField field{};
+  const NTSTATUS nStatus =
+      LocateValueField(type, nUsagePage, nLinkCollection, nUsage, data, pReport, nReportLength, &field);
+  if (nStatus != HIDP_STATUS_SUCCESS) return nStatus;
+  *pValue = field.nRaw;
   return HIDP_STATUS_SUCCESS;
 }
 
@@ -752,17 +777,12 @@ NTSTATUS HidP_GetScaledUsageValue(HIDP_REPORT_TYPE type, USAGE nUsagePage, std::
                                   std::int32_t* pValue, const HidPreparsedData& data, const std::uint8_t* pReport,
                                   std::uint32_t nReportLength) {
   *pValue = 0;
-  if (!ValidType(type)) return HIDP_STATUS_INVALID_REPORT_TYPE;
-  if (!ReportLengthFits(data, type, nReportLength)) return HIDP_STATUS_INVALID_REPORT_LENGTH;
-  const HidPreparsedData::Group& g = data.GroupOf(type);
-  NTSTATUS nStatus = HIDP_STATUS_SUCCESS;
-  const int nCap = FindValueCap(g, nUsagePage, nLinkCollection, nUsage, pReport[0], &nStatus);
-  if (nCap < 0) return nStatus;
-  const HIDP_VALUE_CAPS& c = g.valueCaps[static_cast<std::size_t>(nCap)];
-  const HidFieldLayout& l = g.valueLayout[static_cast<std::size_t>(nCap)];
-  const std::uint32_t nField = c.IsRange ? std::uint32_t{nUsage} - c.Range.UsageMin : 0;
-  const unsigned nBits = std::min<unsigned>(l.nBitSize, 32u);
-  const std::int64_t nLogical = LogicalValue(ReadBits(pReport, FieldOffset(l, nField), nBits), nBits, c.LogicalMin);
+  ValueField field{};
+  const NTSTATUS nStatus =
+      LocateValueField(type, nUsagePage, nLinkCollection, nUsage, data, pReport, nReportLength, &field);
+  if (nStatus != HIDP_STATUS_SUCCESS) return nStatus;
+  const HIDP_VALUE_CAPS& c = *field.pCaps;
+  const std::int64_t nLogical = LogicalValue(field.nRaw, field.nBits, c.LogicalMin);
 
   const bool blNoPhysical = c.PhysicalMin == 0 && c.PhysicalMax == 0;
   if (c.LogicalMin >= c.LogicalMax || (!blNoPhysical && c.PhysicalMin >= c.PhysicalMax)) {
