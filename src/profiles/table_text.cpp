@@ -616,88 +616,172 @@ std::string DescribeCharacter(std::string_view text) {
   return szText;
 }
 
-// toml++ 3.3 classifies a non-ASCII character that stands outside a string or comment
-// with a table that has holes (for example U+00E9, U+3001), and runs into an
-// "unreachable" branch: undefined behaviour where a syntax error belongs. TOML allows no
-// such character there (only a byte order mark at the very start), so it is reported
-// here, before the parser sees it. Strings and comments are skipped as TOML lexes them.
-bool FindUnparsableCharacter(std::string_view text, std::string& error) {
+// One UTF-8 character at the start of `text`: its code point and length, or false when
+// the bytes are no well-formed character (cut off, overlong, a surrogate, above U+10FFFF).
+bool DecodeUtf8(std::string_view text, std::uint32_t& nCode, std::size_t& nLength) {
+  const auto b0 = static_cast<unsigned char>(text[0]);
+  nLength = b0 >= 0xF0 ? 4 : b0 >= 0xE0 ? 3 : b0 >= 0xC0 ? 2 : 0;
+  if (nLength == 0 || b0 >= 0xF8 || nLength > text.size()) {
+    return false;
+  }
+  nCode = b0 & (0x7Fu >> nLength);
+  for (std::size_t i = 1; i < nLength; ++i) {
+    const auto b = static_cast<unsigned char>(text[i]);
+    if ((b & 0xC0) != 0x80) {
+      return false;
+    }
+    nCode = (nCode << 6) | (b & 0x3Fu);
+  }
+  static constexpr std::uint32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+  return nCode >= kSmallest[nLength] && nCode <= 0x10FFFF && (nCode < 0xD800 || nCode > 0xDFFF);
+}
+
+std::string Position(std::string_view text, std::size_t nPos) {
+  std::size_t nLine = 1;
+  std::size_t nColumn = 1;
+  for (std::size_t j = 0; j < nPos; ++j) {
+    if (text[j] == '\n') {
+      ++nLine;
+      nColumn = 1;
+    } else if ((static_cast<unsigned char>(text[j]) & 0xC0) != 0x80) {
+      ++nColumn;
+    }
+  }
+  return "line " + std::to_string(nLine) + ", column " + std::to_string(nColumn);
+}
+
+// toml++ 3.3 classifies non-ASCII characters with a table that has holes (for example
+// U+00E9, U+3001) and, wherever it asks whether one is white space, runs into an
+// "unreachable" branch: undefined behaviour where a syntax error belongs. Which places
+// ask depends on its own reading of a broken text, so instead of guessing, the parser is
+// only ever given ASCII: inside basic strings a character becomes its \u or \U escape,
+// literal strings become basic strings written with escapes, comments lose their
+// non-ASCII bytes, and a non-ASCII character anywhere else (where TOML allows none) or
+// malformed UTF-8 is reported here with its line and column. Lines stay where they were,
+// so the parser's line numbers still point into the user's text.
+bool AsciiForParser(std::string_view text, std::string& ascii, std::string& error) {
   enum class State { Normal, Comment, Basic, MultiBasic, Literal, MultiLiteral };
   State state = State::Normal;
+  ascii.clear();
+  ascii.reserve(text.size() + text.size() / 4);
   auto startsWith = [&text](std::size_t nPos, std::string_view what) {
     return text.substr(nPos, what.size()) == what;
   };
-  auto skipClosing = [&text](std::size_t nPos, char chQuote) {
-    nPos += 3;
-    for (int nExtra = 0; nExtra < 2 && nPos < text.size() && text[nPos] == chQuote; ++nExtra) {
-      ++nPos;  // up to two quotes right before the closing three belong to the string
+  // Up to two quotes right before the closing three belong to the string.
+  auto closingLength = [&text](std::size_t nPos, char chQuote) {
+    std::size_t nEnd = nPos + 3;
+    for (int nExtra = 0; nExtra < 2 && nEnd < text.size() && text[nEnd] == chQuote; ++nExtra) {
+      ++nEnd;
     }
-    return nPos;
+    return nEnd - nPos;
+  };
+  // Appends the character at `i` as an escape; false (with the error) when it is none.
+  auto escapeCharacter = [&](std::size_t i, std::size_t& nLength) {
+    std::uint32_t nCode = 0;
+    if (!DecodeUtf8(text.substr(i), nCode, nLength)) {
+      error = Position(text, i) + ": " + DescribeCharacter(text.substr(i)) + " is not well-formed UTF-8";
+      return false;
+    }
+    char szEscape[16];
+    std::snprintf(szEscape, sizeof szEscape, nCode <= 0xFFFF ? "\\u%04X" : "\\U%08X", static_cast<unsigned>(nCode));
+    ascii += szEscape;
+    return true;
   };
   std::size_t i = startsWith(0, "\xEF\xBB\xBF") ? 3 : 0;  // a byte order mark may open the text
   while (i < text.size()) {
     const char ch = text[i];
+    const bool blAscii = static_cast<unsigned char>(ch) < 0x80;
     switch (state) {
       case State::Normal:
+        if (!blAscii) {
+          error = Position(text, i) + ": unexpected character " + DescribeCharacter(text.substr(i)) +
+                  " outside a string";
+          return false;
+        }
         if (ch == '#') {
           state = State::Comment;
-        } else if (ch == '"') {
-          const bool blMulti = startsWith(i, R"(""")");
-          state = blMulti ? State::MultiBasic : State::Basic;
-          i += blMulti ? 3 : 1;
-          continue;
-        } else if (ch == '\'') {
-          const bool blMulti = startsWith(i, "'''");
-          state = blMulti ? State::MultiLiteral : State::Literal;
-          i += blMulti ? 3 : 1;
-          continue;
-        } else if (static_cast<unsigned char>(ch) >= 0x80) {
-          std::size_t nLine = 1;
-          std::size_t nColumn = 1;
-          for (std::size_t j = 0; j < i; ++j) {
-            if (text[j] == '\n') {
-              ++nLine;
-              nColumn = 1;
-            } else if ((static_cast<unsigned char>(text[j]) & 0xC0) != 0x80) {
-              ++nColumn;
-            }
+        } else if (ch == '"' || ch == '\'') {
+          const bool blMulti = startsWith(i, std::string(3, ch));
+          if (ch == '"') {
+            state = blMulti ? State::MultiBasic : State::Basic;
+          } else {
+            state = blMulti ? State::MultiLiteral : State::Literal;
           }
-          error = "line " + std::to_string(nLine) + ", column " + std::to_string(nColumn) +
-                  ": unexpected character " + DescribeCharacter(text.substr(i)) + " outside a string";
-          return true;
+          ascii.append(blMulti ? 3 : 1, '"');
+          i += blMulti ? 3 : 1;
+          continue;
         }
+        ascii += ch;
         break;
       case State::Comment:
-        state = ch == '\n' ? State::Normal : state;
+        if (ch == '\n') {
+          state = State::Normal;
+        }
+        ascii += blAscii ? ch : '?';
         break;
       case State::Basic:
       case State::MultiBasic:
         if (ch == '\\') {
-          i += 2;  // whatever is escaped cannot end the string
+          if (i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80) {
+            error = Position(text, i) + ": a backslash before " + DescribeCharacter(text.substr(i + 1)) +
+                    " is no escape";
+            return false;
+          }
+          ascii.append(text.substr(i, 2));  // whatever is escaped cannot end the string
+          i += 2;
           continue;
         }
-        if (state == State::Basic) {
-          state = (ch == '"' || ch == '\n') ? State::Normal : state;
-        } else if (startsWith(i, R"(""")")) {
-          i = skipClosing(i, '"');
+        if (state == State::MultiBasic && startsWith(i, R"(""")")) {
+          const std::size_t nClosing = closingLength(i, '"');
+          ascii.append(text.substr(i, nClosing));
+          i += nClosing;
           state = State::Normal;
           continue;
         }
+        if (!blAscii) {
+          std::size_t nLength = 0;
+          if (!escapeCharacter(i, nLength)) {
+            return false;
+          }
+          i += nLength;
+          continue;
+        }
+        if (state == State::Basic && (ch == '"' || ch == '\n')) {
+          state = State::Normal;
+        }
+        ascii += ch;
         break;
       case State::Literal:
-        state = (ch == '\'' || ch == '\n') ? State::Normal : state;
-        break;
       case State::MultiLiteral:
-        if (startsWith(i, "'''")) {
-          i = skipClosing(i, '\'');
+        if (state == State::MultiLiteral && startsWith(i, "'''")) {
+          const std::size_t nClosing = closingLength(i, '\'');
+          ascii.append(nClosing - 3, '\'');
+          ascii += R"(""")";
+          i += nClosing;
           state = State::Normal;
           continue;
+        }
+        if (state == State::Literal && (ch == '\'' || ch == '\n')) {
+          ascii += ch == '\'' ? '"' : '\n';
+          state = State::Normal;
+        } else if (!blAscii) {
+          std::size_t nLength = 0;
+          if (!escapeCharacter(i, nLength)) {
+            return false;
+          }
+          i += nLength;
+          continue;
+        } else if (ch == '\\' || ch == '"') {
+          ascii += '\\';  // a literal string's text, written as a basic string
+          ascii += ch;
+        } else {
+          ascii += ch;
         }
         break;
     }
     ++i;
   }
-  return false;
+  return true;
 }
 
 }  // namespace
@@ -738,10 +822,11 @@ std::string DumpTableText(std::span<const ProfileRecord> records, TableLanguage 
 
 bool BuildTableFromText(std::string_view text, TableText& result, std::string& error) {
   result = TableText{};
-  if (FindUnparsableCharacter(text, error)) {
+  std::string ascii;
+  if (!AsciiForParser(text, ascii, error)) {
     return false;
   }
-  toml::parse_result parsed = toml::parse(text);
+  toml::parse_result parsed = toml::parse(ascii);
   if (!parsed) {
     const toml::parse_error& parseError = parsed.error();
     error = "line " + std::to_string(parseError.source().begin.line) + ", column " +

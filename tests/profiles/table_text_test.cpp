@@ -161,6 +161,14 @@ TEST(TableText, BuildErrorsNameTheLine) {
       {"a = \"\\\"#\" \u00E9", "line 1, column 11: unexpected character U+00E9"},
       {R"(a = """x""""")" "\uFB71", "line 1, column 14: "},
       {"a = 1\n\xE9", "line 2, column 1: unexpected character byte 0xE9"},
+      // Broken text around strings: the parser, not the pre-pass, decides what is a string,
+      // and still never meets a non-ASCII byte.
+      {"[[profile]]\n[profile.controls.PGM2]\nboth = { label =0\"Caf\u00e9\" }\n", "line 3"},
+      {"a = 'x\u00e9\nb = 1\n", "line 1"},
+      {"a = \"\xE9\"\n", "line 1, column 6: byte 0xE9 is not well-formed UTF-8"},
+      {"a = \"\xC0\xAF\"\n", "line 1, column 6: "},
+      {"a = '\xED\xA0\x80'\n", "line 1, column 6: "},
+      {"a = \"\\\u00e9\"\n", "line 1, column 6: a backslash before U+00E9 is no escape"},
   };
   for (const Case& c : cases) {
     const std::string error = BuildError(c.pText);
