@@ -13,16 +13,16 @@
 #include <memory>
 #include <string>
 
+#include "base/message_target.h"
 #include "device/device_discovery.h"
 #include "engine/command_buffer.h"
 #include "engine/device_thread.h"
 #include "engine/translation.h"
-#include "platform/clock.h"
-#include "platform/hid_backend.h"
-#include "platform/key_sink.h"
-#include "platform/message_target.h"
-#include "platform/sim_hid_backend.h"
-#include "platform/sync.h"
+#include "platform/hid/hid_backend.h"
+#include "platform/hid/sim_hid_backend.h"
+#include "platform/keys/key_sink.h"
+#include "platform/time/clock.h"
+#include "platform/time/sync.h"
 
 namespace orb {
 namespace {

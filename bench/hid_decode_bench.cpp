@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "device/hid_device_record.h"
-#include "platform/controller_descriptor.h"
-#include "platform/hid_parser.h"
+#include "platform/hid/controller_descriptor.h"
+#include "platform/hid/hid_parser.h"
 
 namespace {
 

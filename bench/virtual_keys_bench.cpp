@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "platform/virtual_keys.h"
+#include "platform/keys/virtual_keys.h"
 
 namespace {
 

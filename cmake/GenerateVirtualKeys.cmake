@@ -174,7 +174,7 @@ endforeach()
 set(text "// Generated from resources/keys/virtual_keys.tsv by cmake/GenerateVirtualKeys.cmake.
 // Do not edit: change the data file instead.
 
-#include \"platform/virtual_keys_table.h\"
+#include \"platform/keys/virtual_keys_table.h\"
 
 namespace orb::platform::detail {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "device/hid_device_record.h"
-#include "platform/hid_parser.h"
+#include "platform/hid/hid_parser.h"
 
 using namespace orb;
 using namespace orb::platform;

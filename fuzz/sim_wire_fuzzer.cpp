@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "platform/hex_text.h"
-#include "platform/sim_wire.h"
+#include "base/hex_text.h"
+#include "platform/hid/sim_wire.h"
 
 using namespace orb::platform;
 

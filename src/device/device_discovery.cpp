@@ -5,7 +5,7 @@
 #include <string>
 #include <utility>
 
-#include "shell/write_log.h"
+#include "base/write_log.h"
 
 namespace orb {
 

@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "device/control_event.h"
-#include "platform/hid_backend.h"
-#include "platform/hid_parser.h"
-#include "platform/hid_types.h"
+#include "platform/hid/hid_backend.h"
+#include "platform/hid/hid_parser.h"
+#include "platform/hid/hid_types.h"
 
 namespace orb {
 

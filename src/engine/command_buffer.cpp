@@ -1,10 +1,10 @@
 #include "engine/command_buffer.h"
 
-#include "platform/clock.h"
-#include "platform/key_sink.h"
-#include "platform/sync.h"
-#include "platform/virtual_keys.h"
-#include "shell/write_log.h"
+#include "base/write_log.h"
+#include "platform/keys/key_sink.h"
+#include "platform/keys/virtual_keys.h"
+#include "platform/time/clock.h"
+#include "platform/time/sync.h"
 
 namespace orb {
 

@@ -1,12 +1,12 @@
 #include "engine/device_thread.h"
 
+#include "base/message_target.h"
+#include "base/write_log.h"
 #include "device/control_event.h"
 #include "device/hid_device_record.h"
 #include "engine/translation.h"
-#include "platform/clock.h"
-#include "platform/message_target.h"
-#include "platform/sync.h"
-#include "shell/write_log.h"
+#include "platform/time/clock.h"
+#include "platform/time/sync.h"
 
 namespace orb {
 namespace {

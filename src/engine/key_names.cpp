@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/virtual_keys.h"
+#include "platform/keys/virtual_keys.h"
 
 namespace orb {
 namespace {

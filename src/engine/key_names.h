@@ -5,8 +5,8 @@
 
 #include <string>
 
+#include "base/string_table.h"
 #include "profiles/profile_record.h"
-#include "shell/string_table.h"
 
 namespace orb {
 

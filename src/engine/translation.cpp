@@ -2,11 +2,11 @@
 
 #include <cstring>
 
+#include "base/message_target.h"
+#include "base/write_log.h"
 #include "device/control_code.h"
 #include "engine/profile_flags.h"
-#include "platform/message_target.h"
-#include "platform/sync.h"
-#include "shell/write_log.h"
+#include "platform/time/sync.h"
 
 namespace orb {
 

@@ -1,6 +1,6 @@
 #include "profiles/control_names.h"
 
-#include "platform/ascii_text.h"
+#include "base/ascii_text.h"
 #include "profiles/profile_record.h"
 
 namespace orb {
@@ -25,7 +25,7 @@ const char* ControlEntryName(int k) {
 
 int FindControlEntryByName(std::string_view name) {
   for (int k = 0; k < kControlEntries; ++k) {
-    if (platform::EqualsIgnoringCase(kEntryNames[k], name)) {
+    if (EqualsIgnoringCase(kEntryNames[k], name)) {
       return k;
     }
   }

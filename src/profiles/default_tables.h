@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <span>
 
-#include "shell/string_table.h"
+#include "base/string_table.h"
 
 namespace orb {
 

@@ -10,11 +10,12 @@
 #include <thread>
 #include <unordered_map>
 
-#include "platform/ascii_text.h"
-#include "platform/clock.h"
-#include "platform/dynamic_library.h"
+#include "base/ascii_text.h"
+#include "base/tick_count.h"
+#include "base/write_log.h"
+#include "platform/library/dynamic_library.h"
+#include "platform/time/clock.h"
 #include "profiles/profile_table.h"
-#include "shell/write_log.h"
 
 namespace orb {
 namespace {
@@ -36,7 +37,7 @@ unsigned Low32(const void* pAddress) {
 }
 
 bool IsLumKind(std::string_view exeName) {
-  return platform::EqualsIgnoringCase(exeName, "LUMEDIT.EXE") || platform::EqualsIgnoringCase(exeName, "LUMEDIT-M1.EXE");
+  return EqualsIgnoringCase(exeName, "LUMEDIT.EXE") || EqualsIgnoringCase(exeName, "LUMEDIT-M1.EXE");
 }
 
 std::string_view ExeName(const ProfileRecord* pProfile) {
@@ -121,7 +122,7 @@ bool CHostLibraryLink::HostLibraryControl(int op) {
 
 bool CHostLibraryLink::OpenLink() {
   const std::string_view exeName = ExeName(m_pCurProfile);
-  m_blZepKind = platform::EqualsIgnoringCase(exeName, "ZEPEDIT.EXE");
+  m_blZepKind = EqualsIgnoringCase(exeName, "ZEPEDIT.EXE");
   WriteLog("Zephyr Edit ? %s\r\n", m_blZepKind ? "true" : "false");
 
   const platform::DynamicLibrary* pLib = CurrentLibrary();
@@ -224,7 +225,7 @@ bool CHostLibraryLink::LoadLibraries() {
       continue;
     }
     const std::string name(libName);
-    const auto [it, blNew] = loadedByName.emplace(platform::AsciiUpperCopy(libName), nullptr);
+    const auto [it, blNew] = loadedByName.emplace(AsciiUpperCopy(libName), nullptr);
     if (!blNew) {
       WriteLog("Already exist: ");
     } else {
@@ -238,7 +239,7 @@ bool CHostLibraryLink::LoadLibraries() {
     }
     m_phLibs[i] = it->second;
     WriteLog("Corvina:LoadLibrary(%s) : 0x%08x : %d\r\n", name.c_str(),
-             Low32(it->second == nullptr ? nullptr : it->second->Handle()), platform::TickCount());
+             Low32(it->second == nullptr ? nullptr : it->second->Handle()), TickCount());
   }
   return blAllLoaded;
 }

@@ -10,7 +10,7 @@
 #include <string>
 #include <system_error>
 
-#include "shell/write_log.h"
+#include "base/write_log.h"
 
 namespace orb {
 namespace {

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <vector>
 
-#include "platform/ascii_text.h"
-#include "platform/virtual_keys.h"
+#include "base/ascii_text.h"
+#include "platform/keys/virtual_keys.h"
 
 namespace orb {
 namespace {
@@ -16,7 +16,7 @@ int HexDigit(char ch) {
   if (ch >= '0' && ch <= '9') {
     return ch - '0';
   }
-  ch = platform::AsciiLower(ch);
+  ch = AsciiLower(ch);
   return (ch >= 'a' && ch <= 'f') ? ch - 'a' + 10 : -1;
 }
 
@@ -110,15 +110,15 @@ std::string KeyStrokeToText(KeyStroke stroke) {
 
 bool ParseKeyStrokeText(std::string_view text, KeyStroke& stroke, std::string& error) {
   stroke = 0;
-  const std::vector<std::string_view> words = platform::SplitWords(text);
+  const std::vector<std::string_view> words = SplitWords(text);
   if (words.empty()) {
     return true;
   }
-  if (words.size() == 1 && words[0].size() > 2 && words[0][0] == '0' && platform::AsciiLower(words[0][1]) == 'x') {
+  if (words.size() == 1 && words[0].size() > 2 && words[0][0] == '0' && AsciiLower(words[0][1]) == 'x') {
     return ParseHexStroke(words[0], stroke, error);
   }
   unsigned nPause = 0;
-  if (words.size() == 3 && platform::EqualsIgnoringCase(words[1], "pause")) {
+  if (words.size() == 3 && EqualsIgnoringCase(words[1], "pause")) {
     if (!ParsePause(words[2], nPause, error)) {
       return false;
     }
@@ -140,11 +140,11 @@ bool ParseKeyStrokeText(std::string_view text, KeyStroke& stroke, std::string& e
   KeyStroke result = static_cast<KeyStroke>(nPause) << KS_PAUSE_SHIFT;
   for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
     std::uint32_t dwModifier = 0;
-    if (platform::EqualsIgnoringCase(parts[i], "Alt")) {
+    if (EqualsIgnoringCase(parts[i], "Alt")) {
       dwModifier = KS_ALT;
-    } else if (platform::EqualsIgnoringCase(parts[i], "Ctrl")) {
+    } else if (EqualsIgnoringCase(parts[i], "Ctrl")) {
       dwModifier = KS_CTRL;
-    } else if (platform::EqualsIgnoringCase(parts[i], "Shift")) {
+    } else if (EqualsIgnoringCase(parts[i], "Shift")) {
       dwModifier = KS_SHIFT;
     } else {
       error = "'" + std::string(parts[i]) + "' in '" + std::string(chord) + "' is not a modifier (Alt, Ctrl or Shift)";

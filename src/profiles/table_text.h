@@ -37,7 +37,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/text_codec.h"
+#include "platform/text/text_codec.h"
 #include "profiles/profile_record.h"
 
 namespace orb {

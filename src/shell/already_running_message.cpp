@@ -3,7 +3,7 @@
 #include <QMessageBox>
 #include <QString>
 
-#include "shell/string_table.h"
+#include "base/string_table.h"
 
 namespace orb {
 namespace {

@@ -8,7 +8,7 @@
 #include <QThread>
 #include <QTimer>
 
-#include "shell/write_log.h"
+#include "base/write_log.h"
 
 namespace orb {
 namespace {

@@ -6,7 +6,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-#include "shell/write_log.h"
+#include "base/write_log.h"
 
 namespace orb {
 

@@ -5,7 +5,9 @@
 #include <QString>
 #include <QWidget>
 
-#include "platform/clock.h"
+#include "base/string_table.h"
+#include "base/tick_count.h"
+#include "base/write_log.h"
 #include "shell/already_running_message.h"
 #include "shell/command_line.h"
 #include "shell/instance_channel.h"
@@ -13,8 +15,6 @@
 #include "shell/settings_store.h"
 #include "shell/signal_watcher.h"
 #include "shell/startup_option.h"
-#include "shell/string_table.h"
-#include "shell/write_log.h"
 #include "ui/main_dialog.h"
 
 namespace orb {
@@ -80,7 +80,7 @@ bool CResidentApp::ShowToSecondInstance() {
 }
 
 bool CResidentApp::InitInstance() {
-  WriteLog("Begin InitInstance : %d\r\n", platform::TickCount());
+  WriteLog("Begin InitInstance : %d\r\n", TickCount());
 
   if (!ClaimSingleInstance()) {
     return false;
@@ -106,7 +106,7 @@ bool CResidentApp::InitInstance() {
     StartLog("ORB.LOG");
   }
 
-  WriteLog("Make main window : %d\r\n", platform::TickCount());
+  WriteLog("Make main window : %d\r\n", TickCount());
   {
     CMainDialog mainDialog(m_blSilent);
     m_pMainDialog = &mainDialog;

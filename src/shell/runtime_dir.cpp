@@ -7,7 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "shell/write_log.h"
+#include "base/write_log.h"
 
 namespace orb {
 

@@ -14,7 +14,7 @@
 #include <QString>
 #include <QVariant>
 
-#include "shell/write_log.h"
+#include "base/write_log.h"
 
 namespace orb {
 namespace {

@@ -9,7 +9,7 @@
 
 #include <QSocketNotifier>
 
-#include "shell/write_log.h"
+#include "base/write_log.h"
 
 namespace orb {
 namespace {

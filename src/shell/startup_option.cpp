@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "shell/string_table.h"
-#include "shell/write_log.h"
+#include "base/string_table.h"
+#include "base/write_log.h"
 
 namespace orb {
 

@@ -7,7 +7,7 @@
 #include <QEvent>
 #include <QEventLoop>
 
-#include "shell/write_log.h"
+#include "base/write_log.h"
 
 namespace orb {
 namespace {

@@ -8,7 +8,7 @@
 
 #include <QDialog>
 
-#include "platform/message_target.h"
+#include "base/message_target.h"
 
 class QEventLoop;
 

@@ -8,7 +8,7 @@
 
 #include "device/device_discovery.h"
 #include "device/hid_device_record.h"
-#include "platform/sim_hid_backend.h"
+#include "platform/hid/sim_hid_backend.h"
 
 namespace {
 std::atomic<long> g_nAllocations{0};

@@ -2,8 +2,8 @@
 #include <filesystem>
 #include <mutex>
 
+#include "base/write_log.h"
 #include "device_fixture.h"
-#include "shell/write_log.h"
 
 namespace orb::test {
 namespace {

@@ -1,9 +1,9 @@
 // Mode bits: from a profile's flags to the feature report on the device.
 #include <cstring>
 
+#include "base/hex_text.h"
 #include "device/device_output.h"
 #include "device_fixture.h"
-#include "platform/hex_text.h"
 
 namespace orb::test {
 namespace {
@@ -52,7 +52,7 @@ TEST_F(DeviceOutput, OneSendPerReportIdAndFailuresAreReported) {
   std::vector<std::uint8_t> descriptor;
   std::string sWhy;
   // Feature report 3 with two values, feature report 4 with one.
-  ASSERT_TRUE(platform::ParseHexText("06 00 FF 09 01 A1 01 85 01 09 05 75 08 95 01 81 02"
+  ASSERT_TRUE(ParseHexText("06 00 FF 09 01 A1 01 85 01 09 05 75 08 95 01 81 02"
                                      " 85 03 09 01 09 02 15 00 25 7F 95 02 B1 02 85 04 09 03 95 01 B1 02 C0",
                                      &descriptor, &sWhy));
   OpenWith(descriptor);

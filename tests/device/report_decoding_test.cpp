@@ -2,9 +2,9 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include "base/hex_text.h"
 #include "device/control_code.h"
 #include "device_fixture.h"
-#include "platform/hex_text.h"
 
 namespace orb::test {
 namespace {

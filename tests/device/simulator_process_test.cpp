@@ -14,7 +14,7 @@
 #include "device/device_discovery.h"
 #include "device/device_output.h"
 #include "device/hid_device_record.h"
-#include "platform/hid_backend.h"
+#include "platform/hid/hid_backend.h"
 
 namespace orb {
 namespace {

@@ -5,12 +5,12 @@
 #include <string>
 #include <thread>
 
+#include "base/log_capture.h"
 #include "engine/command_buffer.h"
-#include "platform/clock.h"
-#include "platform/key_sink.h"
-#include "platform/sync.h"
-#include "platform/virtual_keys.h"
-#include "shell/log_capture.h"
+#include "platform/keys/key_sink.h"
+#include "platform/keys/virtual_keys.h"
+#include "platform/time/clock.h"
+#include "platform/time/sync.h"
 #include "test_profile.h"
 
 namespace orb {

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <set>
 
-#include "platform/virtual_keys.h"
+#include "platform/keys/virtual_keys.h"
 #include "profiles/default_tables.h"
 #include "profiles/profile_table.h"
 

@@ -8,15 +8,15 @@
 #include <string>
 #include <vector>
 
+#include "base/log_capture.h"
 #include "device/device_discovery.h"
 #include "engine/command_buffer.h"
 #include "engine/device_thread.h"
-#include "platform/clock.h"
-#include "platform/hid_backend.h"
-#include "platform/key_sink.h"
-#include "platform/sim_hid_backend.h"
-#include "platform/sync.h"
-#include "shell/log_capture.h"
+#include "platform/hid/hid_backend.h"
+#include "platform/hid/sim_hid_backend.h"
+#include "platform/keys/key_sink.h"
+#include "platform/time/clock.h"
+#include "platform/time/sync.h"
 #include "test_profile.h"
 #include "tools/orbctl/play_script.h"
 #include "tools/orbctl/play_session.h"

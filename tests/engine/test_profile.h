@@ -9,7 +9,7 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/message_target.h"
+#include "base/message_target.h"
 #include "profiles/profile_record.h"
 
 namespace orb::test {

@@ -3,11 +3,11 @@
 #include <atomic>
 #include <string>
 
+#include "base/log_capture.h"
 #include "engine/command_buffer.h"
 #include "engine/translation.h"
-#include "platform/clock.h"
-#include "platform/sync.h"
-#include "shell/log_capture.h"
+#include "platform/time/clock.h"
+#include "platform/time/sync.h"
 #include "test_profile.h"
 
 namespace orb {

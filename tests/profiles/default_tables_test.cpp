@@ -8,7 +8,7 @@
 #include <set>
 #include <string>
 
-#include "platform/text_codec.h"
+#include "platform/text/text_codec.h"
 #include "profiles/profile_table.h"
 #include "profiles/stroke_text.h"
 #include "profiles/table_text.h"

@@ -10,8 +10,8 @@
 
 #include <dlfcn.h>
 
-#include "platform/dynamic_library.h"
-#include "shell/write_log.h"
+#include "base/write_log.h"
+#include "platform/library/dynamic_library.h"
 #include "test_host_library.h"
 
 namespace orb {

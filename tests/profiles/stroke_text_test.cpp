@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/virtual_keys.h"
+#include "platform/keys/virtual_keys.h"
 
 namespace orb {
 namespace {

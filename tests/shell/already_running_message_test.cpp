@@ -4,7 +4,7 @@
 
 #include <QMessageBox>
 
-#include "shell/string_table.h"
+#include "base/string_table.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-#include "log_capture.h"
+#include "base/log_capture.h"
 #include "support/temp_dir.h"
 
 namespace {

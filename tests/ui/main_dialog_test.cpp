@@ -9,8 +9,8 @@
 #include <QDialog>
 #include <QTimer>
 
-#include "log_capture.h"
-#include "shell/write_log.h"
+#include "base/log_capture.h"
+#include "base/write_log.h"
 
 namespace {
 

@@ -15,14 +15,14 @@
 #include <iterator>
 #include <string>
 
+#include "base/hex_text.h"
 #include "device/control_code.h"
 #include "device/device_discovery.h"
 #include "device/hid_device_record.h"
-#include "platform/controller_descriptor.h"
-#include "platform/hex_text.h"
-#include "platform/hid_backend.h"
-#include "platform/hid_parser.h"
-#include "platform/sim_server.h"
+#include "platform/hid/controller_descriptor.h"
+#include "platform/hid/hid_backend.h"
+#include "platform/hid/hid_parser.h"
+#include "platform/hid/sim_server.h"
 #include "tools/orbctl/hid_json.h"
 
 namespace orb::orbctl {

@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
+#include "base/hex_text.h"
 #include "device/control_code.h"
-#include "platform/hex_text.h"
 
 namespace orb::orbctl {
 

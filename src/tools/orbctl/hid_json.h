@@ -4,7 +4,7 @@
 #include <string>
 
 #include "device/hid_device_record.h"
-#include "platform/hid_parser.h"
+#include "platform/hid/hid_parser.h"
 
 namespace orb::orbctl {
 

@@ -2,7 +2,7 @@
 
 #include <charconv>
 
-#include "platform/ascii_text.h"
+#include "base/ascii_text.h"
 
 namespace orb::play {
 namespace {
@@ -185,7 +185,7 @@ bool ParsePlayScript(std::string_view text, std::vector<PlayStep>& steps, PlaySc
     if (const std::size_t nHash = line.find('#'); nHash != std::string_view::npos) {
       line = line.substr(0, nHash);
     }
-    std::vector<std::string_view> words = platform::SplitWords(line);
+    std::vector<std::string_view> words = SplitWords(line);
     if (words.empty()) {
       continue;
     }

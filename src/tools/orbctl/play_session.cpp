@@ -3,13 +3,13 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "base/ascii_text.h"
+#include "base/write_log.h"
 #include "device/device_discovery.h"
 #include "engine/profile_flags.h"
 #include "engine/translation.h"
-#include "platform/ascii_text.h"
-#include "platform/hid_backend.h"
+#include "platform/hid/hid_backend.h"
 #include "profiles/profile_table.h"
-#include "shell/write_log.h"
 
 namespace orb::play {
 namespace {
@@ -111,7 +111,7 @@ void PlaySession::Finish() {
 
 int FindProfile(const std::vector<ProfileRecord>& table, std::string_view exeName) {
   for (std::size_t i = 0; i < table.size(); ++i) {
-    if (platform::EqualsIgnoringCase(FieldText(table[i].szExeName), exeName)) {
+    if (EqualsIgnoringCase(FieldText(table[i].szExeName), exeName)) {
       return static_cast<int>(i);
     }
   }

@@ -18,12 +18,12 @@
 #include <string>
 #include <vector>
 
+#include "base/message_target.h"
 #include "device/hid_device_record.h"
 #include "engine/device_thread.h"
-#include "platform/key_sink.h"
-#include "platform/message_target.h"
-#include "platform/sim_hid_backend.h"
-#include "platform/virtual_clock.h"
+#include "platform/hid/sim_hid_backend.h"
+#include "platform/keys/key_sink.h"
+#include "platform/time/virtual_clock.h"
 #include "profiles/profile_record.h"
 
 namespace orb::play {

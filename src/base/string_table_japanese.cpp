@@ -1,0 +1,85 @@
+// Japanese string table. Ids and their order are shared with the English table; texts
+// that name a product, a file or a device mode stay as they are.
+#include "base/string_table_data.h"
+
+namespace orb::strings {
+namespace {
+
+constexpr StringEntry kJapanese[] = {
+    {8, "ZUDADOR.EXE"},
+    {9, "MAPEDIT.EXE"},
+    {10, "/S"},
+    {101, "ORB のﾊﾞｰｼﾞｮﾝ情報(&A)..."},
+    {102, "SpinPad TK-4"},
+    {105, "ORB.DAT"},
+    {108, "DECK"},
+    {109, "FILE"},
+    {110, "JOG"},
+    {111, "SHUTTLE"},
+    {139, "(%4.1lf sec.)"},
+    {140, "標準に戻しますか?"},
+    {900, "プログラムは既に起動しています"},
+    {1038, "SpinPad TK-4 Version"},
+    {1100, "プログラマブルキー1"},
+    {1101, "プログラマブルキー2"},
+    {1102, "プログラマブルキー3"},
+    {1103, "プログラマブルキー4"},
+    {1104, "プログラマブルキー5"},
+    {1105, "DECK/FILEモード切替"},
+    {1106, "巻き戻し・前の編集点"},
+    {1107, "早送り・次の編集点"},
+    {1108, "キャプチャ･やり直し"},
+    {1109, "再生・一時停止"},
+    {1110, "IN点の追加"},
+    {1111, "OUT点の追加"},
+    {1112, "リストに追加・クリップの分割"},
+    {1113, "JOG/SHUTTLE切替"},
+    {1114, "JOG/SHUTTLEホイール"},
+    {2000, "BackSpace"},
+    {2001, "Tab"},
+    {2002, "Clear"},
+    {2003, "Enter"},
+    {2004, "Shift"},
+    {2005, "Ctrl"},
+    {2006, "Alt"},
+    {2007, "Pause"},
+    {2008, "CapsLock"},
+    {2009, "Esc"},
+    {2010, "Space"},
+    {2011, "PageUp"},
+    {2012, "PageDown"},
+    {2013, "End"},
+    {2014, "Home"},
+    {2015, "←"},
+    {2016, "↑"},
+    {2017, "→"},
+    {2018, "↓"},
+    {2019, "Select"},
+    {2020, "Execute"},
+    {2021, "PrintScreen"},
+    {2022, "Insert"},
+    {2023, "Delete"},
+    {2024, "Help"},
+    {2025, "*"},
+    {2026, "+"},
+    {2027, "\\"},
+    {2028, "-"},
+    {2029, "."},
+    {2030, "/"},
+    {2031, "Winキー"},
+    {2032, "コンテキストキー"},
+    {32771, "キー設定(&S)..."},
+    {32772, "このプログラムについて(&A)..."},
+    {32773, "終了(&X)"},
+    {32774, "標準に戻す(&D)"},
+    {32775, "Windows起動時に常駐する(&T)"},
+    {61713, "数字を入力してください。"},
+    {61715, "%1 から %2 までの数字を入力してください。"},
+};
+static_assert(IsStrictlyAscending(kJapanese));
+
+}  // namespace
+
+std::span<const StringEntry> JapaneseTable() { return kJapanese; }
+
+}  // namespace orb::strings

@@ -1,0 +1,90 @@
+// Which key sink the program uses: chosen once at start-up and written to the log.
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+#include "base/write_log.h"
+#include "platform/keys/key_sink.h"
+
+namespace orb::platform {
+
+// The one place that knows which backends the build left out.
+#if !ORB_WITH_XTEST
+bool XTestKeySinkBuilt() { return false; }
+std::unique_ptr<KeySink> CreateXTestKeySink(const char*, std::string* pReason) {
+  *pReason = "this build has no XTest output";
+  return nullptr;
+}
+#endif
+#if !ORB_WITH_UINPUT
+bool UinputKeySinkBuilt() { return false; }
+std::unique_ptr<KeySink> CreateUinputKeySink(std::string* pReason) {
+  *pReason = "this build has no uinput output";
+  return nullptr;
+}
+#endif
+
+namespace {
+
+std::mutex g_reasonLock;
+std::string g_reason;
+
+void SetReason(std::string reason) {
+  std::lock_guard lock(g_reasonLock);
+  g_reason = std::move(reason);
+}
+
+std::unique_ptr<KeySink> Chosen(std::unique_ptr<KeySink> pSink) {
+  WriteLog("SelectKeySink: key strokes go to %s\r\n", pSink->Name());
+  SetReason("");
+  return pSink;
+}
+
+std::unique_ptr<KeySink> NoneAvailable(const std::string& reason) {
+  WriteLog("SelectKeySink: no key output is available (%s); key strokes are dropped\r\n", reason.c_str());
+  SetReason("No key output is available: " + reason + ".");
+  return std::make_unique<NullKeySink>();
+}
+
+}  // namespace
+
+std::unique_ptr<KeySink> SelectKeySink(const Clock& clock) {
+  std::string reason;
+  const char* pForced = std::getenv("ORB_KEYS");
+  if (pForced != nullptr && *pForced != '\0') {
+    if (std::strcmp(pForced, "record") == 0) {
+      return Chosen(std::make_unique<RecordingKeySink>(clock));
+    }
+    if (std::strcmp(pForced, "xtest") == 0) {
+      auto pSink = CreateXTestKeySink(nullptr, &reason);
+      return pSink ? Chosen(std::move(pSink)) : NoneAvailable("ORB_KEYS=xtest: " + reason);
+    }
+    if (std::strcmp(pForced, "uinput") == 0) {
+      auto pSink = CreateUinputKeySink(&reason);
+      return pSink ? Chosen(std::move(pSink)) : NoneAvailable("ORB_KEYS=uinput: " + reason);
+    }
+    WriteLog("SelectKeySink: ORB_KEYS=\"%s\" is none of xtest, uinput, record; choosing as usual\r\n", pForced);
+  }
+
+  std::string tried;
+  const char* pDisplay = std::getenv("DISPLAY");
+  if (pDisplay != nullptr && *pDisplay != '\0') {
+    if (auto pSink = CreateXTestKeySink(nullptr, &reason)) {
+      return Chosen(std::move(pSink));
+    }
+    tried = reason + "; ";
+  } else {
+    tried = "no X display (DISPLAY is not set); ";
+  }
+  if (auto pSink = CreateUinputKeySink(&reason)) {
+    return Chosen(std::move(pSink));
+  }
+  return NoneAvailable(tried + reason);
+}
+
+std::string KeySinkUnavailableReason() {
+  std::lock_guard lock(g_reasonLock);
+  return g_reason;
+}
+
+}  // namespace orb::platform

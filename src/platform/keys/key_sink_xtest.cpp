@@ -1,0 +1,193 @@
+// Key strokes into an X11 session through the XTest extension. The key is looked up by
+// keysym in the server's current keyboard map, so letters follow the user's layout as
+// they do with the original injection, and modifiers come out as the server's own.
+//
+// One catch: the X server acts on some keys itself. With the usual keymaps Ctrl+Alt+F1..F12
+// resolve to XF86Switch_VT_n and switch the virtual terminal (Xvfb dies of it), and
+// Ctrl+Alt+Backspace may end the server. A profile's Alt+Ctrl+F2 means the editor's
+// shortcut, so such a key goes out on a spare keycode that carries the plain keysym on
+// one level only: the application sees F2 with Ctrl and Alt held, the server no action.
+#include <X11/XF86keysym.h>
+#include <X11/XKBlib.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+
+#include <array>
+#include <bitset>
+#include <mutex>
+
+#include "base/write_log.h"
+#include "platform/keys/key_sink.h"
+#include "platform/keys/virtual_keys.h"
+
+namespace orb::platform {
+namespace {
+
+// Keysyms whose XKB action the server carries out itself.
+bool IsServerActionKeysym(KeySym nKeysym) {
+  return (nKeysym >= XF86XK_Switch_VT_1 && nKeysym <= XF86XK_Switch_VT_12) ||
+         (nKeysym >= XF86XK_Ungrab && nKeysym <= XF86XK_LogGrabInfo) || nKeysym == XK_Terminate_Server;
+}
+
+class XTestKeySink final : public KeySink {
+ public:
+  explicit XTestKeySink(Display* pDisplay) : m_pDisplay(pDisplay) {}
+
+  ~XTestKeySink() override {
+    if (m_nScratchKeyCode != 0 && m_nScratchKeysym != NoSymbol) {
+      KeySym nNone = NoSymbol;
+      XChangeKeyboardMapping(m_pDisplay, m_nScratchKeyCode, 1, &nNone, 1);
+    }
+    XCloseDisplay(m_pDisplay);
+  }
+
+  void KeyEvent(std::uint8_t nVk, std::uint8_t /*nScanCode*/, bool blUp) override {
+    // The two worker threads both play keys; one connection, used by one at a time.
+    std::lock_guard lock(m_m);
+    FollowMappingChanges();
+    KeyCode nKeyCode = 0;
+    if (blUp && m_pressedOn[nVk] != 0) {
+      nKeyCode = m_pressedOn[nVk];  // released where it was pressed, whatever changed since
+      m_pressedOn[nVk] = 0;
+    } else {
+      nKeyCode = KeyCodeFor(nVk);
+      if (nKeyCode == 0) {
+        return;
+      }
+      if (!blUp) {
+        m_pressedOn[nVk] = nKeyCode;
+      }
+    }
+    XTestFakeKeyEvent(m_pDisplay, nKeyCode, blUp ? False : True, CurrentTime);
+    XFlush(m_pDisplay);
+  }
+
+  const char* Name() const override { return "XTest"; }
+
+ private:
+  KeyCode KeyCodeFor(std::uint8_t nVk) {
+    const VirtualKeyInfo* pInfo = FindVirtualKey(nVk);
+    if (pInfo == nullptr || pInfo->nKeysym == 0) {
+      if (FirstLoss(nVk)) {
+        WriteLog("XTestKeySink: virtual key 0x%02X has no keysym; its events are dropped\r\n", nVk);
+      }
+      return 0;
+    }
+    const KeySym nKeysym = pInfo->nKeysym;
+    const KeyCode nKeyCode = XKeysymToKeycode(m_pDisplay, nKeysym);
+    if (nKeyCode == 0) {
+      if (FirstLoss(nVk)) {
+        WriteLog("XTestKeySink: virtual key 0x%02X (keysym 0x%lx) is not in the keyboard map; its events are dropped\r\n",
+                 nVk, static_cast<unsigned long>(nKeysym));
+      }
+      return 0;
+    }
+    m_logged.reset(nVk);  // found again after a map change: a later loss is worth a line again
+
+    // What the server would make of this key with the modifiers held now.
+    XkbStateRec state{};
+    XkbGetState(m_pDisplay, XkbUseCoreKbd, &state);
+    unsigned int nConsumed = 0;
+    KeySym nProduced = NoSymbol;
+    XkbLookupKeySym(m_pDisplay, nKeyCode, state.mods, &nConsumed, &nProduced);
+    if (!IsServerActionKeysym(nProduced)) {
+      return nKeyCode;
+    }
+    const KeyCode nScratch = ScratchKeyCodeFor(nKeysym);
+    if (nScratch == 0 && FirstLoss(nVk)) {
+      WriteLog("XTestKeySink: virtual key 0x%02X with these modifiers would make the X server switch or end; "
+               "no spare keycode to send it safely, so it is dropped\r\n",
+               nVk);
+    }
+    return nScratch;
+  }
+
+  // A keycode without any keysym in the map, given nKeysym alone (one level, no action).
+  KeyCode ScratchKeyCodeFor(KeySym nKeysym) {
+    if (m_nScratchKeyCode == 0) {
+      int nMin = 0;
+      int nMax = 0;
+      XDisplayKeycodes(m_pDisplay, &nMin, &nMax);
+      int nPerCode = 0;
+      KeySym* pMap = XGetKeyboardMapping(m_pDisplay, static_cast<KeyCode>(nMin), nMax - nMin + 1, &nPerCode);
+      if (pMap == nullptr) {
+        return 0;
+      }
+      for (int nCode = nMax; nCode >= nMin && m_nScratchKeyCode == 0; --nCode) {
+        bool blEmpty = true;
+        for (int i = 0; i < nPerCode; ++i) {
+          blEmpty = blEmpty && pMap[(nCode - nMin) * nPerCode + i] == NoSymbol;
+        }
+        if (blEmpty) {
+          m_nScratchKeyCode = static_cast<KeyCode>(nCode);
+        }
+      }
+      XFree(pMap);
+      if (m_nScratchKeyCode == 0) {
+        return 0;
+      }
+    }
+    if (m_nScratchKeysym != nKeysym) {
+      KeySym nOne = nKeysym;
+      XChangeKeyboardMapping(m_pDisplay, m_nScratchKeyCode, 1, &nOne, 1);
+      XSync(m_pDisplay, False);
+      m_nScratchKeysym = nKeysym;
+    }
+    return m_nScratchKeyCode;
+  }
+
+  // Every client gets MappingNotify when the keyboard map changes (a layout switch);
+  // nothing else is selected on this connection, so this is all that can be queued.
+  void FollowMappingChanges() {
+    while (XPending(m_pDisplay) > 0) {
+      XEvent event;
+      XNextEvent(m_pDisplay, &event);
+      if (event.type == MappingNotify) {
+        XRefreshKeyboardMapping(&event.xmapping);
+      }
+    }
+  }
+
+  // A missing key is logged once, not at every press.
+  bool FirstLoss(std::uint8_t nVk) {
+    const bool blFirst = !m_logged.test(nVk);
+    m_logged.set(nVk);
+    return blFirst;
+  }
+
+  Display* m_pDisplay;
+  std::mutex m_m;
+  std::bitset<256> m_logged;
+  std::array<KeyCode, 256> m_pressedOn{};  // keycode each virtual key went down on
+  KeyCode m_nScratchKeyCode = 0;
+  KeySym m_nScratchKeysym = NoSymbol;
+};
+
+}  // namespace
+
+bool XTestKeySinkBuilt() { return true; }
+
+std::unique_ptr<KeySink> CreateXTestKeySink(const char* pDisplayName, std::string* pReason) {
+  Display* pDisplay = XOpenDisplay(pDisplayName);
+  if (pDisplay == nullptr) {
+    const char* pName = XDisplayName(pDisplayName);
+    *pReason = std::string("cannot open the X display \"") + (pName != nullptr ? pName : "") + "\"";
+    return nullptr;
+  }
+  int nEventBase = 0;
+  int nErrorBase = 0;
+  int nMajor = 0;
+  int nMinor = 0;
+  if (!XTestQueryExtension(pDisplay, &nEventBase, &nErrorBase, &nMajor, &nMinor)) {
+    *pReason = std::string("the X display \"") + DisplayString(pDisplay) + "\" has no XTest extension";
+    XCloseDisplay(pDisplay);
+    return nullptr;
+  }
+  // Our events must get through while another client holds a server grab.
+  XTestGrabControl(pDisplay, True);
+  return std::make_unique<XTestKeySink>(pDisplay);
+}
+
+}  // namespace orb::platform
