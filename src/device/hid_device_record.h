@@ -86,9 +86,11 @@ bool UnpackReport(const std::uint8_t* pBuffer, std::uint32_t nBufferLength, HIDP
 //   Report  one input report was read into record.input.report (shorter reports are
 //           zero-filled to the buffer's length; a device without report ids gets id 0),
 //   Woken   nWakeFd became readable (the caller's stop request; it is not consumed), or
+//           nTimeoutMs (when not -1) passed without a report, or
 //   Gone    the device is gone (ENODEV, POLLHUP, POLLERR) or the record holds none.
+// A caller without a wake-up fd (-1) that must notice a stop passes a time-out instead.
 enum class ReadResult { Report, Woken, Gone };
-ReadResult ReadInputReport(HidDeviceRecord& record, int nWakeFd);
+ReadResult ReadInputReport(HidDeviceRecord& record, int nWakeFd, int nTimeoutMs = -1);
 
 // Unpacks the report just read and reduces it to at most one event: kind 1 with the one
 // button usage down, or any other kind with the wheel's scaled value. False: no event.

@@ -105,7 +105,7 @@ bool UnpackReport(const std::uint8_t* pBuffer, std::uint32_t nBufferLength, HIDP
   return true;
 }
 
-ReadResult ReadInputReport(HidDeviceRecord& record, int nWakeFd) {
+ReadResult ReadInputReport(HidDeviceRecord& record, int nWakeFd, int nTimeoutMs) {
   if (!record.pDevice || !record.pPreparsedData) return ReadResult::Gone;
   std::vector<std::uint8_t>& report = record.input.report;
   // hidraw puts no id byte in front of the reports of a device that numbers none; the
@@ -119,11 +119,12 @@ ReadResult ReadInputReport(HidDeviceRecord& record, int nWakeFd) {
 
   pollfd fds[2] = {{record.pDevice->Fd(), POLLIN, 0}, {nWakeFd, POLLIN, 0}};
   for (;;) {
-    const int nReady = ::poll(fds, 2, -1);
+    const int nReady = ::poll(fds, 2, nTimeoutMs);
     if (nReady < 0) {
       if (errno == EINTR) continue;
       return ReadResult::Gone;
     }
+    if (nReady == 0) return ReadResult::Woken;
     if (nWakeFd >= 0 && (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) != 0) return ReadResult::Woken;
     const short nDevice = fds[0].revents;
     if ((nDevice & POLLIN) != 0) {

@@ -13,6 +13,9 @@ namespace {
 
 PostThreadBlock g_postThreadBlock;
 
+// How often a thread that cannot sleep on "EVENT READ" looks for a stop request.
+constexpr int kStopCheckMs = 10;
+
 }  // namespace
 
 void DeviceThread(DeviceThreadParams* pParams) {
@@ -58,11 +61,18 @@ void DeviceThread(DeviceThreadParams* pParams) {
   }
 
   const int nWakeFd = pReadEvent->Fd();
+  // Without the event's fd (no file descriptors left when it was made) poll could not see
+  // a stop request, and closing the program would wait for the controller's next report:
+  // then look at the stop flag every 10 ms instead.
+  const int nReadTimeoutMs = nWakeFd < 0 ? kStopCheckMs : -1;
+  if (nWakeFd < 0) {
+    WriteLog("DeviceThread: EVENT READ has no fd; checking for a stop every %d ms\r\n", kStopCheckMs);
+  }
   while (!pParams->blStop.load()) {
     // Sleeps until a report is read, "EVENT READ" is set (a stop request) or the device
     // is gone; no time-out, so an idle controller costs no wake-ups.
     clock.BeginOutsideWait();
-    const ReadResult result = ReadInputReport(device, nWakeFd);
+    const ReadResult result = ReadInputReport(device, nWakeFd, nReadTimeoutMs);
     clock.EndOutsideWait();
     if (result == ReadResult::Gone) {
       pWindow->Post(WM_DEVICEREMOVED, 0, 0);

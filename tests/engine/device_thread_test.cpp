@@ -3,7 +3,12 @@
 // (exact times, no waiting); the last ones on the real clock.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -301,6 +306,49 @@ TEST_F(RealClockTest, AReportBecomesKeyStrokesAndARepeatGoesOnUntilStopped) {
   // Each key held at least 100 ms.
   EXPECT_GE(records[1].nTimeUs - records[0].nTimeUs, 100000u);
   EXPECT_EQ(records.size() % 2, 0u);  // the stop let the play in progress finish
+}
+
+// Fills the process's file table, so that the next eventfd fails as it does when the
+// descriptors are used up; Release gives them back.
+class FileTableFull final {
+ public:
+  FileTableFull() {
+    ::getrlimit(RLIMIT_NOFILE, &m_old);
+    rlimit low = m_old;
+    low.rlim_cur = std::min<rlim_t>(m_old.rlim_cur, 256);
+    ::setrlimit(RLIMIT_NOFILE, &low);
+    for (int fd; (fd = ::dup(STDERR_FILENO)) >= 0;) m_fds.push_back(fd);
+  }
+  ~FileTableFull() { Release(); }
+  void Release() {
+    for (int fd : m_fds) ::close(fd);
+    m_fds.clear();
+    ::setrlimit(RLIMIT_NOFILE, &m_old);
+  }
+
+ private:
+  rlimit m_old{};
+  std::vector<int> m_fds;
+};
+
+TEST_F(RealClockTest, StopEndsAnIdleThreadWhoseReadEventGotNoFd) {
+  test::LogCapture log;
+  FileTableFull full;
+  ASSERT_TRUE(m_control.Start(m_params));
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (log.Text().find("DeviceThread: EVENT READ has no fd") == std::string::npos &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  full.Release();
+  ASSERT_NE(log.Text().find("DeviceThread: EVENT READ has no fd; checking for a stop every 10 ms"), std::string::npos);
+  // The controller lies still: only the timed wait can see the request.
+  m_control.RequestStop();
+  std::shared_ptr<platform::Event> pStopped = platform::OpenNamedEvent(kEventStopDevice);
+  ASSERT_TRUE(pStopped);
+  const bool blStopped = pStopped->Wait(20000);
+  if (!blStopped) m_backend.Unplug(m_sPath);  // let TearDown end the thread anyway
+  EXPECT_TRUE(blStopped);
 }
 
 TEST_F(RealClockTest, UnplugPostsDeviceRemovedAndEndsTheThreads) {
