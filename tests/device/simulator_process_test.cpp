@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "device/device_discovery.h"
 #include "device/device_output.h"
@@ -131,6 +132,36 @@ TEST(SimulatorProcess, FoundOpenedReadUnpluggedAndFoundAgain) {
   ASSERT_EQ(ReadInputReport(record, -1), ReadResult::Report);
   ASSERT_TRUE(GetControlEvent(record, &event));
   EXPECT_EQ(event.nValue, 14);
+  CloseDeviceRecord(record, true);
+  platform::SetCurrentHidBackend(nullptr);
+}
+
+// As in the program: the device thread reads (and sees the unplug) while the window's
+// thread sends mode bits to the same node. Run under ThreadSanitizer too.
+TEST(SimulatorProcess, ModeBitsCanBeSentWhileTheReaderSeesTheUnplug) {
+  ::signal(SIGPIPE, SIG_IGN);
+  const std::string sSocket = (std::filesystem::current_path() / "controller.sock").string();
+  SimulatorProcess simulator(sSocket);
+  ASSERT_TRUE(simulator.WaitForLine("listening"));
+  std::unique_ptr<platform::HidBackend> pBackend = platform::CreateSimulatorClientBackend(sSocket);
+  platform::SetCurrentHidBackend(pBackend.get());
+  HidDeviceRecord record;
+  ASSERT_TRUE(FindAndOpenController(record));
+  ASSERT_TRUE(simulator.WaitForLine("open 1"));
+
+  std::thread reader([&record] {
+    while (ReadInputReport(record, -1) != ReadResult::Gone) {
+    }
+  });
+  simulator.Send("unplug");
+  // Bounded: the simulator prints a line per feature report, and nobody reads them here.
+  int nSent = 0;
+  while (nSent < 200 && record.pDevice->SetFeature(record.feature.report.data(), record.feature.report.size())) {
+    ++nSent;
+  }
+  reader.join();
+  EXPECT_FALSE(record.pDevice->SetFeature(record.feature.report.data(), record.feature.report.size()))
+      << "a node that is gone takes no reports (" << nSent << " went before)";
   CloseDeviceRecord(record, true);
   platform::SetCurrentHidBackend(nullptr);
 }

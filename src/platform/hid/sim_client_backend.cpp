@@ -3,6 +3,7 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <utility>
@@ -29,7 +30,7 @@ class SimulatorClientDevice final : public HidDevice {
   int Fd() const override { return m_fd.Get(); }
 
   long ReadReport(std::uint8_t* pBuffer, std::size_t nSize) override {
-    if (m_blGone) return -1;
+    if (m_blGone.load()) return -1;
     for (;;) {
       const ssize_t n = ::recv(m_fd.Get(), m_receive.data(), m_receive.size(), MSG_DONTWAIT);
       if (n < 0 && errno == EINTR) continue;
@@ -46,12 +47,12 @@ class SimulatorClientDevice final : public HidDevice {
       if (nCopy != 0) std::memcpy(pBuffer, message.pPayload, nCopy);
       return static_cast<long>(nCopy);
     }
-    m_blGone = true;
+    m_blGone.store(true);
     return -1;
   }
 
   bool SetFeature(const std::uint8_t* pReport, std::size_t nSize) override {
-    return !m_blGone && SendSimMessage(m_fd.Get(), SimMessageType::Feature, pReport, nSize);
+    return !m_blGone.load() && SendSimMessage(m_fd.Get(), SimMessageType::Feature, pReport, nSize);
   }
 
   const std::vector<std::uint8_t>& ReportDescriptor() const override { return m_descriptor; }
@@ -62,7 +63,9 @@ class SimulatorClientDevice final : public HidDevice {
   HidDeviceInfo m_info;
   std::vector<std::uint8_t> m_descriptor;
   std::vector<std::uint8_t> m_receive;  // one message; allocated once
-  bool m_blGone = false;
+  // Set by the device thread when the reading ends, read by the main thread before it sends
+  // the mode bits: the two run at once.
+  std::atomic<bool> m_blGone{false};
 };
 
 class SimulatorClientBackend final : public HidBackend {
