@@ -130,16 +130,16 @@ bool CHostLibraryLink::OpenLink() {
   errno = 0;
   if (m_blZepKind) {
     void* pfnOpen = Lookup(pLib, "ZEPOpen");
-    m_pfnClose = Lookup(pLib, "ZEPClose");
+    m_pfnZepClose = Lookup(pLib, "ZEPClose");
     WriteLog("Error Code : 0x%08x\r\n", static_cast<unsigned>(errno));
-    WriteLog("ZEPOpen : 0x%08x, ZEPClose : 0x%08x\r\nZEPOpen : ", Low32(pfnOpen), Low32(m_pfnClose));
+    WriteLog("ZEPOpen : 0x%08x, ZEPClose : 0x%08x\r\nZEPOpen : ", Low32(pfnOpen), Low32(m_pfnZepClose));
     if (pfnOpen != nullptr) {
       iResult = AsFunction<ZepOpenFunction>(pfnOpen)(1, 0, 0);
     }
   } else {
     void* pfnOpen = Lookup(pLib, "VPOpen");
-    m_pfnClose = Lookup(pLib, "VPClose");
-    WriteLog("ZEPOpen : 0x%08x, ZEPClose : 0x%08x\r\nVPOpen : ", Low32(pfnOpen), Low32(m_pfnClose));
+    m_pfnVpClose = Lookup(pLib, "VPClose");
+    WriteLog("ZEPOpen : 0x%08x, ZEPClose : 0x%08x\r\nVPOpen : ", Low32(pfnOpen), Low32(m_pfnVpClose));
     if (IsLumKind(exeName)) {
       iResult = 1;  // these editors need no open call; their block is there while they run
     } else if (pfnOpen != nullptr) {
@@ -155,8 +155,9 @@ bool CHostLibraryLink::OpenLink() {
   }
   const int iError = errno;
   WriteLog("Error : 0x%08x(%ld)\r\n", static_cast<unsigned>(iError), static_cast<long>(iError));
-  // Neither close nor read what did not open.
-  m_pfnClose = nullptr;
+  // Nothing to read from a link that did not open. VPClose stays known: the editor's
+  // library is told to close whether or not its open succeeded.
+  m_pfnZepClose = nullptr;
   m_pfnGetCommonMem = nullptr;
   return false;
 }
@@ -164,20 +165,17 @@ bool CHostLibraryLink::OpenLink() {
 void CHostLibraryLink::CloseLink() {
   if (m_blZepKind) {
     WriteLog("ZEPClose : ");
-    if (m_pfnClose != nullptr) {
-      AsFunction<ZepCloseFunction>(m_pfnClose)(1);
+    if (m_pfnZepClose != nullptr) {
+      AsFunction<ZepCloseFunction>(m_pfnZepClose)(1);
     }
   } else if (!IsLumKind(ExeName(m_pCurProfile))) {
     WriteLog("VPClose : ");
     std::int32_t iResult = 1;
-    if (m_pfnClose != nullptr) {
-      iResult = AsFunction<VpCloseFunction>(m_pfnClose)();
+    if (m_pfnVpClose != nullptr) {
+      iResult = AsFunction<VpCloseFunction>(m_pfnVpClose)();
     }
     WriteLog("%d\r\n", iResult);
   }
-  // One close per open: a second HL_CLOSE (for instance for a host-mode fallback profile
-  // that was never opened) must not close the library's link again.
-  m_pfnClose = nullptr;
 }
 
 bool CHostLibraryLink::GetMode() {
@@ -247,7 +245,8 @@ bool CHostLibraryLink::LoadLibraries() {
 void CHostLibraryLink::FreeLibraries() {
   // Entry points and the current slot point into what is freed here; calling through them
   // afterwards would run unloaded code.
-  m_pfnClose = nullptr;
+  m_pfnZepClose = nullptr;
+  m_pfnVpClose = nullptr;
   m_pfnGetCommonMem = nullptr;
   m_phCurLib = nullptr;
   m_phLibs.clear();

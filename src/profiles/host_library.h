@@ -91,8 +91,11 @@ class CHostLibraryLink final {
   std::vector<const platform::DynamicLibrary*> m_phLibs;
   const platform::DynamicLibrary* const* m_phCurLib = nullptr;
 
+  // Looked up by HL_OPEN and kept until HL_FREE (a failed open forgets only ZEPClose and
+  // QlnGetCommonMem), so every HL_CLOSE of its kind calls the close it knows.
   bool m_blZepKind = false;          // remembered by HL_OPEN for HL_CLOSE
-  void* m_pfnClose = nullptr;        // ZEPClose or VPClose, by kind
+  void* m_pfnZepClose = nullptr;     // ZEPClose
+  void* m_pfnVpClose = nullptr;      // VPClose
   void* m_pfnGetCommonMem = nullptr;  // QlnGetCommonMem
 };
 

@@ -106,7 +106,7 @@ class HostLibraryTest : public ::testing::Test {
   CHostLibraryLink m_link{[this](unsigned nMs) { m_sleeps.push_back(nMs); }};
 };
 
-TEST_F(HostLibraryTest, ZepEditKindOpensWithOneZeroZeroReadsTheModeAndClosesOnce) {
+TEST_F(HostLibraryTest, ZepEditKindOpensWithOneZeroZeroReadsTheModeAndCloses) {
   m_table = {MakeRecord("ZepEdit.exe", kHostLib)};
   Select(0);
   ASSERT_TRUE(m_link.HostLibraryControl(HL_OPEN));
@@ -140,8 +140,11 @@ TEST_F(HostLibraryTest, ZepEditKindOpensWithOneZeroZeroReadsTheModeAndClosesOnce
   EXPECT_EQ(counters.nZepClose, 1);
   EXPECT_EQ(counters.iZepCloseArg, 1);
   EXPECT_EQ(m_log, "ZEPClose : ");
+  // ZEPClose stays known: a second close (a fallback profile chosen next) calls it again.
+  m_log.clear();
   m_link.HostLibraryControl(HL_CLOSE);
-  EXPECT_EQ(counters.nZepClose, 1) << "a link is closed once per open";
+  EXPECT_EQ(counters.nZepClose, 2);
+  EXPECT_EQ(m_log, "ZEPClose : ");
 }
 
 TEST_F(HostLibraryTest, LumEditKindsNeedNoOpenOrCloseCall) {
@@ -180,9 +183,13 @@ TEST_F(HostLibraryTest, OtherEditorsUseVpOpenAndVpClose) {
   m_link.HostLibraryControl(HL_CLOSE);
   EXPECT_EQ(m_host.Counters().nVpClose, 1);
   EXPECT_EQ(m_log, "VPClose : 3\r\n");
+  m_log.clear();
+  m_link.HostLibraryControl(HL_CLOSE);
+  EXPECT_EQ(m_host.Counters().nVpClose, 2);
+  EXPECT_EQ(m_log, "VPClose : 3\r\n");
 }
 
-TEST_F(HostLibraryTest, FailedOpenForgetsCloseAndCommonBlock) {
+TEST_F(HostLibraryTest, FailedOpenForgetsTheCommonBlockButStillCallsVpClose) {
   m_host.Reset(0);  // VPOpen refuses
   m_table = {MakeRecord("CAPTURE.EXE", kHostLib, PF_HOSTMODE | PF_JOG)};
   Select(0);
@@ -194,8 +201,20 @@ TEST_F(HostLibraryTest, FailedOpenForgetsCloseAndCommonBlock) {
   EXPECT_EQ(m_host.Counters().nGetCommonMem, 0);
   m_log.clear();
   m_link.HostLibraryControl(HL_CLOSE);
-  EXPECT_EQ(m_host.Counters().nVpClose, 0);
-  EXPECT_EQ(m_log, "VPClose : 1\r\n");
+  EXPECT_EQ(m_host.Counters().nVpClose, 1);
+  EXPECT_EQ(m_log, "VPClose : 3\r\n");
+}
+
+TEST_F(HostLibraryTest, FailedZepOpenForgetsZepClose) {
+  m_host.Reset(0);  // ZEPOpen refuses
+  m_table = {MakeRecord("ZEPEDIT.EXE", kHostLib, PF_HOSTMODE | PF_JOG)};
+  Select(0);
+  EXPECT_FALSE(m_link.HostLibraryControl(HL_OPEN));
+  EXPECT_EQ(m_host.Counters().nZepOpen, 1);
+  m_log.clear();
+  m_link.HostLibraryControl(HL_CLOSE);
+  EXPECT_EQ(m_host.Counters().nZepClose, 0);
+  EXPECT_EQ(m_log, "ZEPClose : ");
 }
 
 TEST_F(HostLibraryTest, LibraryThatDoesNotLoadLeavesOneSharedNullHandle) {
