@@ -27,6 +27,9 @@ bool PackReport(std::uint8_t* pBuffer, std::uint32_t nBufferLength, HIDP_REPORT_
   if (nBufferLength == 0 || nItemCount == 0) return false;
   std::memset(pBuffer, 0, nBufferLength);
   const std::uint32_t nReportId = pItems[0].nReportId;
+  // The id goes in first: with byte 0 still 0 the parser would pick the first report that
+  // has the usage, and a report of buttons none of which is down would go out as report 0.
+  pBuffer[0] = static_cast<std::uint8_t>(nReportId);
   for (std::uint32_t i = 0; i < nItemCount; ++i) {
     HidDataItem& item = pItems[i];
     if (item.nReportId != nReportId) continue;
@@ -64,9 +67,15 @@ bool SendFeatureReports(HidDeviceRecord& record) {
 }
 
 void SendModeBits(HidDeviceRecord& record, std::uint8_t nValue) {
-  if (record.sDevicePath.empty() || record.feature.nItemCount == 0) return;
-  record.feature.items[0].nRawValue = nValue;
-  SendFeatureReports(record);
+  if (record.sDevicePath.empty()) return;
+  HidReportGroup& feature = record.feature;
+  // Button items come first; the bits belong to the first value.
+  for (std::uint32_t i = 0; i < feature.nItemCount; ++i) {
+    if (feature.items[i].blIsButton) continue;
+    feature.items[i].nRawValue = nValue;
+    SendFeatureReports(record);
+    return;
+  }
 }
 
 }  // namespace orb

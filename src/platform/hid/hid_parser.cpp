@@ -426,6 +426,9 @@ bool HidDescriptorParser::OnField(HIDP_REPORT_TYPE type, std::uint32_t nData) {
   if (m_locals.usages.empty() || nCount == 0) return true;  // padding
 
   const bool blArray = (nData & 0x02u) == 0;
+  // A constant array can select nothing: Windows gives it no capability and no data
+  // index, whatever usages come before it. Its bits were counted above all the same.
+  if (blArray && (nData & 0x01u) != 0) return true;
   const bool blButton = blArray || nSize == 1;
   const std::uint16_t nLink = m_linkStack.back();
   const Node& node = m_nodes[nLink];
@@ -441,23 +444,31 @@ bool HidDescriptorParser::OnField(HIDP_REPORT_TYPE type, std::uint32_t nData) {
   } else {
     // An array keeps every declared usage: each field selects among all of them.
     ++m_nArrayItems[type];
-    std::uint32_t nIndex = 0;
+    std::uint64_t nIndex = 0;
     for (const UsageEntry& e : m_locals.usages) {
       const USAGE nPage = e.blExtended ? static_cast<USAGE>(e.nMin >> 16) : static_cast<USAGE>(m_globals.nUsagePage);
       resolved.push_back({nPage, static_cast<USAGE>(e.nMin), static_cast<USAGE>(e.nMax), e.blRange, 0, nCount});
-      arrayFirst.push_back(nIndex);
+      arrayFirst.push_back(static_cast<std::uint32_t>(nIndex));
       nIndex += std::uint32_t{static_cast<USAGE>(e.nMax)} - static_cast<USAGE>(e.nMin) + 1;
+      // Checked here, before the indices below are taken from these sums.
+      if (m_nDataIndex[type] + nIndex > kMaxDataIndices + 1) {
+        return Fail("more than %u data indices", kMaxDataIndices + 1);
+      }
     }
   }
 
+  const std::uint32_t nFirstDataIndex = m_nDataIndex[type];
   for (std::size_t k = resolved.size(); k-- > 0;) {
     const Resolved& r = resolved[k];
     const std::uint32_t nUsages = std::uint32_t{r.nMax} - r.nMin + 1;
     const std::uint32_t nIndices = r.blRange ? nUsages : 1;
     std::uint32_t& nCounter = m_nDataIndex[type];
     if (nCounter + nIndices > kMaxDataIndices + 1) return Fail("more than %u data indices", kMaxDataIndices + 1);
-    const std::uint16_t nDataMin = static_cast<std::uint16_t>(nCounter);
-    const std::uint16_t nDataMax = static_cast<std::uint16_t>(nCounter + nIndices - 1);
+    // An array's capabilities are listed last first like any others, but Windows numbers
+    // its usages in the order they were declared.
+    const std::uint32_t nDataFirst = blArray ? nFirstDataIndex + arrayFirst[k] : nCounter;
+    const std::uint16_t nDataMin = static_cast<std::uint16_t>(nDataFirst);
+    const std::uint16_t nDataMax = static_cast<std::uint16_t>(nDataFirst + nIndices - 1);
     nCounter += nIndices;
 
     HidCapsRange range{};

@@ -9,11 +9,14 @@
 // - A main item produces one capability per usage entry (a single usage or a range), in
 //   the reverse order of declaration (declared X, Y are listed Y, X); data indices are
 //   handed out in that listed order, per report type, buttons and values from one counter.
+//   Array items are the exception: their data indices follow the order of declaration
+//   (declared 0x82, 0x81, 0x83 are listed 0x83, 0x81, 0x82 with data indices 2, 1, 0).
 // - Fields are assigned to the usages in declaration order; the last usage takes every
 //   field left over. A usage that gets no field (report count too small) gets no
 //   capability; a main item without any usage is padding.
 // - A field is a button when the item is an array or its report size is 1; every other
-//   field is a value. Constant items with usages still have capabilities.
+//   field is a value. Constant variable items with usages still have capabilities; a
+//   constant array has none and takes no data index, though its bits stay in the report.
 // - Array items: the field holds the index of a usage among the item's usages, counted
 //   from the logical minimum; a field outside the logical range means "no usage".
 // - Logical and physical extents are signed (an 8-bit 0xFF is -1); a physical range of

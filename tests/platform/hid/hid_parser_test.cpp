@@ -80,6 +80,38 @@ TEST(HidParserCaps, ConstantFieldsWithUsagesHaveCapabilitiesAndUnnamedOnesArePad
   EXPECT_EQ(c[0].Caps().InputReportByteLength, 2);
 }
 
+TEST(HidParserCaps, AConstantArrayNamesNothingButItsBitsStayInTheReport) {
+  // Buttons 1..4; usages 5..8 on a constant array; X; Y on a constant variable item.
+  const auto c = ParseOk(
+      "05 01 09 05 A1 01 05 09 19 01 29 04 15 00 25 01 75 01 95 04 81 02 19 05 29 08 95 04 81 01"
+      " 05 01 09 30 15 81 25 7F 75 08 95 01 81 02 09 31 81 03 C0");
+  const auto& g = c[0].GroupOf(HidP_Input);
+  ASSERT_EQ(g.buttonCaps.size(), 1u);
+  EXPECT_EQ(g.buttonCaps[0].Range.UsageMax, 4);
+  ASSERT_EQ(g.valueCaps.size(), 2u);
+  EXPECT_EQ(g.valueCaps[0].NotRange.DataIndex, 4);  // right after the buttons
+  EXPECT_EQ(c[0].Caps().NumberInputDataIndices, 6);
+  EXPECT_EQ(c[0].Caps().InputReportByteLength, 4);
+  EXPECT_EQ(HidP_MaxUsageListLength(HidP_Input, HID_USAGE_PAGE_BUTTON, c[0]), 4u);
+
+  std::uint8_t report[4] = {0, 0xF5, 0x7F, 0x81};  // buttons 1 and 3; the constant nibble all set
+  USAGE usages[4] = {};
+  std::uint32_t nLength = 4;
+  EXPECT_EQ(HidP_GetUsages(HidP_Input, 9, 0, usages, &nLength, c[0], report, 4), HIDP_STATUS_SUCCESS);
+  ASSERT_EQ(nLength, 2u);
+  EXPECT_EQ(usages[0], 1);
+  EXPECT_EQ(usages[1], 3);
+  std::int32_t nX = 0;
+  std::int32_t nY = 0;
+  EXPECT_EQ(HidP_GetScaledUsageValue(HidP_Input, 1, 0, 0x30, &nX, c[0], report, 4), HIDP_STATUS_SUCCESS);
+  EXPECT_EQ(HidP_GetScaledUsageValue(HidP_Input, 1, 0, 0x31, &nY, c[0], report, 4), HIDP_STATUS_SUCCESS);
+  EXPECT_EQ(nX, 127);
+  EXPECT_EQ(nY, -127);
+  USAGE hidden[1] = {6};
+  nLength = 1;
+  EXPECT_EQ(HidP_SetUsages(HidP_Input, 9, 0, hidden, &nLength, c[0], report, 4), HIDP_STATUS_USAGE_NOT_FOUND);
+}
+
 TEST(HidParserCaps, ReportIdsLengthsAndLinkCollections) {
   const auto c = ParseOk(
       "05 01 09 05 A1 01 85 01 09 01 A1 00 09 30 75 08 95 01 15 00 25 7F 81 02 C0"
@@ -227,6 +259,35 @@ TEST(HidParserUsages, ArraysNameTheirUsagesByIndexAndCountTheirFieldsOnce) {
   EXPECT_EQ(nLength, 3u);  // the fourth key found no free slot
   EXPECT_EQ(out[3], 0x05);
   EXPECT_EQ(out[5], 0x07);
+}
+
+TEST(HidParserUsages, AnArrayNumberedInDeclarationOrderStillSelectsByDeclaration) {
+  // Usages 0x82, 0x81, 0x83 in a 2-bit array (logical 1..3), then 6 bits of padding.
+  const auto c = ParseOk("05 01 09 80 A1 01 09 82 09 81 09 83 15 01 25 03 75 02 95 01 81 00 75 06 81 03 C0");
+  const auto& b = c[0].GroupOf(HidP_Input).buttonCaps;
+  ASSERT_EQ(b.size(), 3u);
+  EXPECT_EQ(b[0].NotRange.Usage, 0x83);
+  EXPECT_EQ(b[0].NotRange.DataIndex, 2);
+  EXPECT_EQ(HidP_MaxUsageListLength(HidP_Input, 1, c[0]), 1u);
+  const USAGE declared[3] = {0x82, 0x81, 0x83};
+  for (std::uint8_t nValue = 0; nValue < 4; ++nValue) {
+    std::uint8_t report[2] = {0, static_cast<std::uint8_t>(0xFC | nValue)};  // padding bits set
+    USAGE usages[1] = {};
+    std::uint32_t nLength = 1;
+    EXPECT_EQ(HidP_GetUsages(HidP_Input, 1, 0, usages, &nLength, c[0], report, 2), HIDP_STATUS_SUCCESS);
+    if (nValue == 0) {
+      EXPECT_EQ(nLength, 0u) << "0 is below the logical minimum: nothing";
+      continue;
+    }
+    ASSERT_EQ(nLength, 1u) << int{nValue};
+    EXPECT_EQ(usages[0], declared[nValue - 1]);
+
+    std::uint8_t out[2] = {};
+    USAGE set[1] = {declared[nValue - 1]};
+    nLength = 1;
+    EXPECT_EQ(HidP_SetUsages(HidP_Input, 1, 0, set, &nLength, c[0], out, 2), HIDP_STATUS_SUCCESS);
+    EXPECT_EQ(out[1], nValue);
+  }
 }
 
 TEST(HidParserUsages, SettingTakesTheReportIdOfAZeroedReportAndRefusesOthers) {
