@@ -15,10 +15,6 @@
 namespace orb {
 namespace {
 
-// A table of this size would hold some 13,000 applications; anything larger is not a
-// profile table, and reading it whole could exhaust the memory.
-constexpr std::size_t kMaxTableFileSize = 64u * 1024 * 1024;
-
 std::uint16_t ReadWord(const ProfileRecord& record, std::size_t nOffset) {
   std::uint8_t bytes[2];
   std::memcpy(bytes, reinterpret_cast<const std::uint8_t*>(&record) + nOffset, sizeof bytes);
@@ -124,55 +120,47 @@ bool MatchVersion(const ProfileRecord& record, std::uint32_t dwVersionMS, std::u
   return MatchVersionRule(VersionRule(record.dwFlags), dwStoredMS, dwStoredLS, dwVersionMS, dwVersionLS);
 }
 
-bool LoadTableFile(const std::filesystem::path& path, std::vector<std::uint8_t>& bytes) {
-  bytes.clear();
-  FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!file.IsOpen()) {
-    WriteLog("LoadTableFile: cannot open %s : %s\r\n", path.c_str(), std::strerror(errno));
+bool LoadTableFile(const std::filesystem::path& path, std::vector<std::uint8_t>& bytes, std::string* pError,
+                   const ReadLimit& limit) {
+  std::string why;
+  if (!ReadRegularFile(path.c_str(), limit, bytes, why)) {
+    WriteLog("LoadTableFile: cannot read %s : %s\r\n", path.c_str(), why.c_str());
+    if (pError != nullptr) {
+      *pError = why;
+    }
     return false;
   }
-  struct stat status {};
-  if (::fstat(file.Get(), &status) != 0 || !S_ISREG(status.st_mode)) {
-    WriteLog("LoadTableFile: %s is not a regular file\r\n", path.c_str());
-    return false;
-  }
-  // The size may change while we read; read to the end, within the limit.
-  std::uint8_t buffer[16384];
-  for (;;) {
-    const ssize_t nRead = ::read(file.Get(), buffer, sizeof buffer);
-    if (nRead < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      WriteLog("LoadTableFile: cannot read %s : %s\r\n", path.c_str(), std::strerror(errno));
-      bytes.clear();
-      return false;
-    }
-    if (nRead == 0) {
-      return true;
-    }
-    if (bytes.size() + static_cast<std::size_t>(nRead) > kMaxTableFileSize) {
-      WriteLog("LoadTableFile: %s is larger than %zu bytes\r\n", path.c_str(), kMaxTableFileSize);
-      bytes.clear();
-      return false;
-    }
-    bytes.insert(bytes.end(), buffer, buffer + nRead);
-  }
+  return true;
 }
 
-bool SaveTableFile(const std::filesystem::path& path, std::span<const std::uint8_t> bytes) {
+bool SaveTableFile(const std::filesystem::path& path, std::span<const std::uint8_t> bytes, std::string* pError,
+                   unsigned nNewFileMode) {
+  auto refuse = [&](const std::filesystem::path& name, const std::string& why) {
+    WriteLog("SaveTableFile: %s : %s\r\n", name.c_str(), why.c_str());
+    if (pError != nullptr) {
+      *pError = why;
+    }
+    return false;
+  };
   // Replace the file a symbolic link points to, not the link.
   std::filesystem::path target = path;
-  std::error_code error;
-  if (std::filesystem::is_symlink(path, error)) {
-    std::filesystem::path resolved = std::filesystem::canonical(path, error);
-    if (!error) {
-      target = resolved;
-    }
-  }
-
   struct stat oldStatus {};
-  const bool blHadFile = ::stat(target.c_str(), &oldStatus) == 0;
+  bool blHadFile = ::lstat(path.c_str(), &oldStatus) == 0;
+  if (blHadFile && S_ISLNK(oldStatus.st_mode)) {
+    std::error_code error;
+    target = std::filesystem::canonical(path, error);
+    if (error) {
+      return refuse(path, "a symbolic link that cannot be followed: " + error.message());
+    }
+    blHadFile = ::lstat(target.c_str(), &oldStatus) == 0;
+  }
+  if (!blHadFile && errno != ENOENT) {
+    return refuse(target, std::strerror(errno));
+  }
+  // The rename below would put a regular file where a device node or a FIFO stood.
+  if (blHadFile && !S_ISREG(oldStatus.st_mode)) {
+    return refuse(target, std::string("it is ") + FileTypeName(oldStatus.st_mode) + "; only a regular file is replaced");
+  }
 
   // A fresh name beside the target: the rename must not cross file systems.
   static std::atomic<unsigned> s_nCounter{0};
@@ -180,14 +168,13 @@ bool SaveTableFile(const std::filesystem::path& path, std::span<const std::uint8
   FileDescriptor file(-1);
   for (int nTry = 0; nTry < 100 && !file.IsOpen(); ++nTry) {
     tempName = target.string() + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(s_nCounter++);
-    file.Reset(::open(tempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    file.Reset(::open(tempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, nNewFileMode));
     if (!file.IsOpen() && errno != EEXIST) {
       break;
     }
   }
   if (!file.IsOpen()) {
-    WriteLog("SaveTableFile: cannot create a file beside %s : %s\r\n", target.c_str(), std::strerror(errno));
-    return false;
+    return refuse(target, std::string("cannot create a file beside it: ") + std::strerror(errno));
   }
 
   const char* pFailed = nullptr;
@@ -203,10 +190,10 @@ bool SaveTableFile(const std::filesystem::path& path, std::span<const std::uint8
     pFailed = "rename";
   }
   if (pFailed != nullptr) {
-    WriteLog("SaveTableFile: %s failed for %s : %s\r\n", pFailed, target.c_str(), std::strerror(errno));
+    const std::string why = std::string(pFailed) + ": " + std::strerror(errno);
     file.Close();
     ::unlink(tempName.c_str());
-    return false;
+    return refuse(target, why);
   }
 
   // Make the rename itself durable. The new table is in place either way; a directory

@@ -7,14 +7,28 @@
 #include <cstdint>
 #include <filesystem>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
+#include "base/bounded_read.h"
 #include "profiles/profile_record.h"
 
 namespace orb {
 
 inline constexpr std::size_t kProfileRecordSize = sizeof(ProfileRecord);
+
+// The most records a table may have, for every path that reads or makes one: one profile
+// per application, and no user has four thousand of them. It keeps a table file at about
+// 20 MB and its text (some 2.7 KB a profile) well within kMaxTableTextBytes.
+inline constexpr std::size_t kMaxTableRecords = 4096;
+inline constexpr std::size_t kMaxTableBytes = kMaxTableRecords * kProfileRecordSize;
+// The readable form's limit: the text of a full table of ordinary profiles is some 11 MB,
+// and the TOML parser needs many times the text's size in memory.
+inline constexpr std::size_t kMaxTableTextBytes = 16u * 1024 * 1024;
+inline constexpr ReadLimit kTableFileLimit{kMaxTableBytes, "a profile table (4096 records)"};
+inline constexpr ReadLimit kTableTextLimit{kMaxTableTextBytes, "a table's text"};
+static_assert(kMaxTableRecords == 4096, "the limits' names above say 4096 records");
 
 // Whole records in a block of nBytes; a partial record at the end does not count.
 inline constexpr std::size_t TableRecordCount(std::size_t nBytes) { return nBytes / kProfileRecordSize; }
@@ -65,13 +79,22 @@ bool MatchVersion(const ProfileRecord& record, std::uint32_t dwVersionMS, std::u
 bool MatchVersionRule(unsigned nRule, std::uint32_t dwStoredMS, std::uint32_t dwStoredLS, std::uint32_t dwVersionMS,
                       std::uint32_t dwVersionLS);
 
-// Reads a whole file. False (and one log line) when it cannot be read.
-bool LoadTableFile(const std::filesystem::path& path, std::vector<std::uint8_t>& bytes);
+// Reads a whole regular file within the limit (kTableTextLimit for a table's text). False
+// (and one log line) when it cannot be read, with the reason in *pError when it is given.
+bool LoadTableFile(const std::filesystem::path& path, std::vector<std::uint8_t>& bytes, std::string* pError = nullptr,
+                   const ReadLimit& limit = kTableFileLimit);
 
 // Writes `bytes` to a new file beside `path`, flushes it to the disk and renames it over
 // `path`, so that a crash leaves either the old table or the new one, never a part.
-// An existing file's permissions are kept. False (and one log line) on failure, and the
-// old file is then untouched.
-bool SaveTableFile(const std::filesystem::path& path, std::span<const std::uint8_t> bytes);
+// An existing file's permissions are kept. A symbolic link is followed: the file it names
+// is replaced, and the link stays. Only a regular file is ever replaced: a target that
+// is anything else (a device, a directory, a FIFO), or a link that names nothing or
+// such a thing, is refused. False (and one log line) on failure, with the reason in
+// *pError when it is given, and the old file is then untouched. A new file gets
+// nNewFileMode (less the umask).
+inline constexpr unsigned kPublicFileMode = 0666;
+inline constexpr unsigned kPrivateFileMode = 0600;  // the program's data file: the user's alone
+bool SaveTableFile(const std::filesystem::path& path, std::span<const std::uint8_t> bytes,
+                   std::string* pError = nullptr, unsigned nNewFileMode = kPublicFileMode);
 
 }  // namespace orb

@@ -56,6 +56,10 @@ constexpr FlagField kFlagFields[] = {
 
 constexpr std::size_t kLabelSize = sizeof(KeyCommand::szLabel);
 
+// A table's keys have at most three parts ("profile.controls.PGM1"); this is far beyond
+// any and far within what the parser's recursion can take.
+constexpr std::size_t kMaxKeyParts = 128;
+
 CodePage OtherCodePage(CodePage codePage) {
   return codePage == CodePage::Cp932 ? CodePage::Cp1252 : CodePage::Cp932;
 }
@@ -659,9 +663,21 @@ std::string Position(std::string_view text, std::size_t nPos) {
 // non-ASCII bytes, and a non-ASCII character anywhere else (where TOML allows none) or
 // malformed UTF-8 is reported here with its line and column. Lines stay where they were,
 // so the parser's line numbers still point into the user's text.
+//
+// The pass also counts the dotted parts of every key and table header: the parser makes a
+// table per part and recurses through them, so a key of some 100,000 parts overflows the
+// stack (its own nesting limit covers only arrays and inline tables).
 bool AsciiForParser(std::string_view text, std::string& ascii, std::string& error) {
   enum class State { Normal, Comment, Basic, MultiBasic, Literal, MultiLiteral };
   State state = State::Normal;
+  // Dots since the last character that no key holds. Quoted parts leave Normal and come
+  // back without resetting it; '=', brackets, commas and line ends reset it, so a float
+  // value is at most one dot on its own.
+  std::size_t nKeyDots = 0;
+  auto inKey = [](char ch) {
+    return (ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z') || (ch >= '0' && ch <= '9') || ch == '_' ||
+           ch == '-' || ch == ' ' || ch == '\t';
+  };
   ascii.clear();
   ascii.reserve(text.size() + text.size() / 4);
   auto startsWith = [&text](std::size_t nPos, std::string_view what) {
@@ -697,6 +713,15 @@ bool AsciiForParser(std::string_view text, std::string& ascii, std::string& erro
           error = Position(text, i) + ": unexpected character " + DescribeCharacter(text.substr(i)) +
                   " outside a string";
           return false;
+        }
+        if (ch == '.') {
+          if (++nKeyDots >= kMaxKeyParts) {
+            error = Position(text, i) + ": a key or table header of more than " + std::to_string(kMaxKeyParts) +
+                    " dotted parts";
+            return false;
+          }
+        } else if (!inKey(ch) && ch != '"' && ch != '\'') {
+          nKeyDots = 0;
         }
         if (ch == '#') {
           state = State::Comment;
@@ -856,6 +881,11 @@ bool BuildTableFromText(std::string_view text, TableText& result, std::string& e
   if (pArray == nullptr || !pArray->is_array_of_tables()) {
     error = "line " + std::to_string(pProfiles->source().begin.line) +
             ": profiles are written as [[profile]] tables, one per record";
+    return false;
+  }
+  if (pArray->size() > kMaxTableRecords) {
+    error = "line " + std::to_string((*pArray)[kMaxTableRecords].source().begin.line) + ": more than " +
+            std::to_string(kMaxTableRecords) + " [[profile]] records, the limit for a table";
     return false;
   }
   TableBuilder builder(TableCodePage(result.language), error);

@@ -36,7 +36,7 @@ TEST(PlayScriptTest, EveryCommandWithCommentsAndBlankLines) {
       "wheel 127\n"
       "raw 02 ff\n"
       "raw 0300AB\n"
-      "wait 86400000\n"
+      "wait 3600000\n"
       "unplug\n"
       "plug");
   ASSERT_EQ(steps.size(), 16u);
@@ -57,7 +57,7 @@ TEST(PlayScriptTest, EveryCommandWithCommentsAndBlankLines) {
   EXPECT_EQ(steps[11].report, (std::vector<std::uint8_t>{2, 0xFF}));
   EXPECT_EQ(steps[12].report, (std::vector<std::uint8_t>{3, 0, 0xAB}));
   EXPECT_EQ(steps[13].kind, StepKind::Wait);
-  EXPECT_EQ(steps[13].nNumber, 86400000u);
+  EXPECT_EQ(steps[13].nNumber, 3600000u);
   EXPECT_EQ(steps[14].kind, StepKind::Unplug);
   EXPECT_EQ(steps[15].kind, StepKind::Plug);
   EXPECT_EQ(steps[15].nLine, 18);
@@ -76,8 +76,9 @@ TEST(PlayScriptTest, BadLinesAreRefusedWithTheirNumberAndReason) {
       {"release 3", "release takes 0 arguments"},
       {"wheel 128", "wheel value '128' is not -127 to 127"},
       {"wheel -0x1", "wheel value '-0x1' is not -127 to 127"},
-      {"wait -1", "wait '-1' is not 0 to 86400000 ms"},
-      {"wait 99999999999999999999999", "wait '99999999999999999999999' is not 0 to 86400000 ms"},
+      {"wait -1", "wait '-1' is not 0 to 3600000 ms"},
+      {"wait 3600001", "wait '3600001' is not 0 to 3600000 ms"},
+      {"wait 99999999999999999999999", "wait '99999999999999999999999' is not 0 to 3600000 ms"},
       {"raw", "raw needs the report's bytes in hex"},
       {"raw 0g", "raw: '0g' is not a hex byte"},
       {"self maybe", "self takes on or off"},
@@ -90,6 +91,20 @@ TEST(PlayScriptTest, BadLinesAreRefusedWithTheirNumberAndReason) {
   }
   EXPECT_EQ(Error("raw " + std::string(130, 'a')).sReason, "raw: a report is at most 64 bytes");
   EXPECT_EQ(Error("profile " + std::string(261, 'A')).sReason, "profile: the executable name is longer than 260 bytes");
+}
+
+// The engine runs while virtual time passes: a day of a repeating command was half a
+// million lines and forty seconds.
+TEST(PlayScriptTest, TheWaitsOfAScriptAddUpToAnHourAtMost) {
+  EXPECT_EQ(Parse("wait 1000000\nbutton 5\nwait 2000000\nrelease\nwait 600000\n").size(), 5u);
+  const PlayScriptError error = Error("wait 1000000\nbutton 5\nwait 2000000\nrelease\nwait 600001\nwait 1\n");
+  EXPECT_EQ(error.nLine, 5);
+  EXPECT_EQ(error.sReason, "the waits add up to more than 3600000 ms (an hour), the limit for a script");
+  std::string fifty;
+  for (int i = 0; i < 50; ++i) {
+    fifty += "wait 3600000\n";
+  }
+  EXPECT_EQ(Error(fifty).nLine, 2);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <vector>
 
 #include "support/temp_dir.h"
@@ -152,6 +153,63 @@ TEST(ProfileTableFile, FailuresAreReportedAndLeaveTheOldFile) {
     ASSERT_TRUE(LoadTableFile(dir / "ORB.DAT", loaded));
     EXPECT_EQ(loaded.size(), 5008u);
   }
+}
+
+// The save renames a new file over the target: over a device node or a FIFO that would
+// put a regular file in its place.
+TEST(ProfileTableFile, SaveReplacesNothingButARegularFile) {
+  test::TempDir dir;
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+  std::filesystem::create_directory(dir / "directory");
+  std::filesystem::create_symlink("fifo", dir / "to_fifo");
+  std::filesystem::create_symlink("nothing/ORB.DAT", dir / "dangling");
+  struct Case {
+    const char* pName;
+    const char* pError;
+  };
+  const Case cases[] = {
+      {"fifo", "it is a FIFO; only a regular file is replaced"},
+      {"to_fifo", "it is a FIFO; only a regular file is replaced"},
+      {"directory", "it is a directory; only a regular file is replaced"},
+      {"dangling", "a symbolic link that cannot be followed: "},
+  };
+  for (const Case& c : cases) {
+    std::string error;
+    EXPECT_FALSE(SaveTableFile(dir / c.pName, Pattern(5008), &error)) << c.pName;
+    EXPECT_EQ(error.rfind(c.pError, 0), 0u) << c.pName << ": " << error;
+  }
+  EXPECT_TRUE(std::filesystem::is_fifo(dir / "fifo"));
+  EXPECT_TRUE(std::filesystem::is_directory(dir / "directory"));
+  EXPECT_TRUE(std::filesystem::is_empty(dir / "directory"));
+  EXPECT_TRUE(std::filesystem::is_symlink(dir / "to_fifo"));
+  EXPECT_TRUE(std::filesystem::is_symlink(dir / "dangling"));
+  int nEntries = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
+    ++nEntries;
+  }
+  EXPECT_EQ(nEntries, 4);  // no temporary file left beside them
+}
+
+TEST(ProfileTableFile, LoadRefusesWhatNoTableCanBe) {
+  test::TempDir dir;
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);  // no writer: opening it would wait
+  {
+    std::ofstream big(dir / "big.dat", std::ios::binary);
+  }
+  std::filesystem::resize_file(dir / "big.dat", kMaxTableBytes + 1);
+  std::vector<std::uint8_t> loaded;
+  std::string error;
+  EXPECT_FALSE(LoadTableFile(dir / "fifo", loaded, &error));
+  EXPECT_EQ(error, "a FIFO, not a regular file");
+  EXPECT_FALSE(LoadTableFile(dir / "big.dat", loaded, &error));
+  EXPECT_EQ(error, "larger than 20512768 bytes, the limit for a profile table (4096 records)");
+
+  std::filesystem::resize_file(dir / "big.dat", kMaxTableBytes);
+  ASSERT_TRUE(LoadTableFile(dir / "big.dat", loaded, &error)) << error;
+  EXPECT_EQ(TableRecordCount(loaded.size()), kMaxTableRecords);
+  // A table's text has a limit of its own.
+  EXPECT_FALSE(LoadTableFile(dir / "big.dat", loaded, &error, ReadLimit{kMaxTableBytes - 1, "a test"}));
+  EXPECT_EQ(error, "larger than 20512767 bytes, the limit for a test");
 }
 
 }  // namespace

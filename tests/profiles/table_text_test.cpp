@@ -176,5 +176,54 @@ TEST(TableText, BuildErrorsNameTheLine) {
   }
 }
 
+std::string Dotted(std::string_view part, std::size_t nParts, std::string_view dot = ".") {
+  std::string key(part);
+  for (std::size_t i = 1; i < nParts; ++i) {
+    key += dot;
+    key += part;
+  }
+  return key;
+}
+
+// The parser recurses once per part; a key of 100,000 parts overflowed its stack.
+TEST(TableText, KeysOfTooManyDottedPartsAreRefusedBeforeTheParser) {
+  struct Case {
+    std::string text;
+    const char* pError;
+  };
+  const Case cases[] = {
+      {"[[profile]]\n[" + Dotted("a", 140000) + "]\n", "line 2, column 257: a key or table header of more than 128"},
+      {"x = 1\n" + Dotted("a", 129) + " = 1\n", "line 2, column 256: a key or table header of more than 128"},
+      {"[[" + Dotted("a", 129) + "]]\n", "line 1, column 258: "},
+      {"x = { " + Dotted("a", 129, " . ") + " = 1 }\n", "line 1, column 517: "},
+      {Dotted("\"a\"", 64) + "." + Dotted("'b'", 65) + " = 1\n", "line 1, column 512: "},
+  };
+  for (const Case& c : cases) {
+    const std::string error = BuildError(c.text);
+    EXPECT_EQ(error.rfind(c.pError, 0), 0u) << c.text.substr(0, 80) << "\n-> " << error;
+  }
+  // 128 parts reach the parser (and then the table's own rule on keys).
+  EXPECT_EQ(BuildError("[" + Dotted("a", 128) + "]\n"), "line 1: unknown key 'a' (a table holds language and [[profile]] entries)");
+  // Dots in strings, comments and numbers belong to no key.
+  const std::string dots(200, '.');
+  const TableText table = Build("# " + dots + "\n[[profile]]\nexe = \"" + dots + "\"\nlib = '" + dots +
+                                "'\n[profile.controls.PGM1]\nboth = { keys = [\"A\"], label = \"" + Dotted("x", 15) +
+                                "\" }\n");
+  ASSERT_EQ(table.records.size(), 1u);
+  EXPECT_EQ(FieldText(table.records[0].szExeName), dots);
+  EXPECT_EQ(FieldText(table.records[0].szLibName), dots);
+}
+
+// One limit for every table: what build makes, check and dump read.
+TEST(TableText, MoreRecordsThanATableHoldsAreRefused) {
+  std::string text;
+  for (std::size_t i = 0; i < kMaxTableRecords; ++i) {
+    text += "[[profile]]\n";
+  }
+  EXPECT_EQ(Build(text).records.size(), kMaxTableRecords);
+  text += "[[profile]]\n";
+  EXPECT_EQ(BuildError(text), "line 4097: more than 4096 [[profile]] records, the limit for a table");
+}
+
 }  // namespace
 }  // namespace orb

@@ -11,10 +11,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <string>
 
+#include "base/bounded_read.h"
 #include "base/hex_text.h"
 #include "device/control_code.h"
 #include "device/device_discovery.h"
@@ -45,18 +44,23 @@ int Usage() {
   return 2;
 }
 
+// The parser takes no descriptor above kHidMaxDescriptorBytes; its hex text may carry a
+// comment on every item besides the digits.
+constexpr ReadLimit kDescriptorLimit{kHidMaxDescriptorBytes, "a report descriptor"};
+constexpr ReadLimit kHexDescriptorLimit{64 * kHidMaxDescriptorBytes, "a report descriptor's hex text"};
+// The simulator's commands are a word and a report's bytes in hex.
+constexpr std::size_t kMaxCommandLine = 64 * 1024;
+
 bool ReadDescriptorFile(const std::string& sPath, bool blHex, std::vector<std::uint8_t>* pBytes) {
-  std::ifstream in(sPath, std::ios::binary);
-  if (!in) {
-    std::fprintf(stderr, "orbctl hid: cannot read %s\n", sPath.c_str());
+  std::string sWhy;
+  if (!ReadRegularFile(sPath.c_str(), blHex ? kHexDescriptorLimit : kDescriptorLimit, *pBytes, sWhy)) {
+    std::fprintf(stderr, "orbctl hid: cannot read %s: %s\n", sPath.c_str(), sWhy.c_str());
     return false;
   }
-  const std::string sText{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   if (!blHex) {
-    pBytes->assign(sText.begin(), sText.end());
     return true;
   }
-  std::string sWhy;
+  const std::string sText(pBytes->begin(), pBytes->end());
   if (!ParseHexText(sText, pBytes, &sWhy)) {
     std::fprintf(stderr, "orbctl hid: %s: %s\n", sPath.c_str(), sWhy.c_str());
     return false;
@@ -277,6 +281,10 @@ int Simulate(const Args& args) {
       std::string sError;
       if (!server.Command(sLine, &sError)) std::fprintf(stderr, "error: %s\n", sError.c_str());
     }
+    if (sPending.size() > kMaxCommandLine) {
+      std::fprintf(stderr, "orbctl hid simulate: a command line is longer than %zu bytes\n", kMaxCommandLine);
+      return 2;
+    }
   }
 }
 
@@ -285,6 +293,10 @@ int Simulate(const Args& args) {
 int RunHidCommand(const Args& args) {
   if (args.empty()) return Usage();
   const std::string& sVerb = args[0];
+  if ((sVerb == "--help" || sVerb == "-h") && args.size() == 1) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
   if (sVerb == "list" && args.size() == 1) return List();
   if (sVerb == "caps") return Caps(args);
   if (sVerb == "decode") return Decode(args);

@@ -6,6 +6,7 @@
 #include "tools/orbctl/commands.h"
 #include "tools/orbctl/hid_command.h"
 #include "tools/orbctl/play_command.h"
+#include "tools/orbctl/standard_output.h"
 #include "tools/orbctl/table_command.h"
 
 namespace orb::orbctl {
@@ -35,11 +36,11 @@ int main(int argc, char** argv) {
   using namespace orb::orbctl;
   if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
     PrintUsage(argc < 2 ? stderr : stdout);
-    return argc < 2 ? 2 : 0;
+    return FinishStandardOutput("orbctl", argc < 2 ? 2 : 0);
   }
   for (const Command& command : kCommands) {
     if (command.pName != nullptr && std::strcmp(command.pName, argv[1]) == 0) {
-      return command.pRun(Args(argv + 2, argv + argc));
+      return FinishStandardOutput("orbctl", command.pRun(Args(argv + 2, argv + argc)));
     }
   }
   std::fprintf(stderr, "orbctl: unknown command '%s'\n", argv[1]);

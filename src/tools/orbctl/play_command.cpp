@@ -3,12 +3,13 @@
 // tests check the engine end to end.
 #include "tools/orbctl/play_command.h"
 
+#include <unistd.h>
+
 #include <cstdio>
-#include <iostream>
-#include <iterator>
 #include <string>
 #include <vector>
 
+#include "base/bounded_read.h"
 #include "profiles/default_tables.h"
 #include "profiles/profile_table.h"
 #include "tools/orbctl/play_script.h"
@@ -17,30 +18,25 @@
 namespace orb::orbctl {
 namespace {
 
-constexpr const char* kUsage = "usage: orbctl play [--table FILE] [--lang en|ja] [--log] SCRIPT|-\n";
+constexpr const char* kUsage =
+    "usage: orbctl play [--table FILE] [--lang en|ja] [--log] SCRIPT|-\n"
+    "A script is at most 1 MiB, and its waits add up to at most 3600000 ms (an hour).\n";
+static_assert(play::kMaxScriptBytes == 1024 * 1024 && play::kMaxScriptMs == 3600000, "the usage states the limits");
+
+constexpr ReadLimit kScriptLimit{play::kMaxScriptBytes, "a play script"};
 
 int Usage(const char* pWhy) {
   std::fprintf(stderr, "orbctl play: %s\n%s", pWhy, kUsage);
   return 2;
 }
 
-bool ReadScript(const std::string& path, std::string& text) {
-  if (path == "-") {
-    text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
-    return true;
-  }
-  std::FILE* pFile = std::fopen(path.c_str(), "rb");
-  if (pFile == nullptr) {
-    return false;
-  }
-  char buffer[4096];
-  std::size_t n = 0;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pFile)) > 0) {
-    text.append(buffer, n);
-  }
-  const bool blOk = std::ferror(pFile) == 0;
-  std::fclose(pFile);
-  return blOk;
+// "-" is standard input, which may be a pipe; a named script must be a regular file.
+bool ReadScript(const std::string& path, std::string& text, std::string& why) {
+  std::vector<std::uint8_t> bytes;
+  const bool blRead = path == "-" ? ReadToEnd(STDIN_FILENO, kScriptLimit, bytes, why)
+                                  : ReadRegularFile(path.c_str(), kScriptLimit, bytes, why);
+  text.assign(bytes.begin(), bytes.end());
+  return blRead;
 }
 
 // Profile references are checked against the table before anything runs.
@@ -106,16 +102,18 @@ int RunPlayCommand(const Args& args) {
     table = ReadProfileTable(DefaultTable(language));
   } else {
     std::vector<std::uint8_t> bytes;
-    if (!LoadTableFile(tablePath, bytes)) {
-      std::fprintf(stderr, "orbctl play: cannot read the table %s\n", tablePath.c_str());
+    std::string why;
+    if (!LoadTableFile(tablePath, bytes, &why)) {
+      std::fprintf(stderr, "orbctl play: cannot read the table %s: %s\n", tablePath.c_str(), why.c_str());
       return 2;
     }
     table = ReadProfileTable(bytes);
   }
 
   std::string text;
-  if (!ReadScript(scriptPath, text)) {
-    std::fprintf(stderr, "orbctl play: cannot read the script %s\n", scriptPath.c_str());
+  std::string why;
+  if (!ReadScript(scriptPath, text, why)) {
+    std::fprintf(stderr, "orbctl play: cannot read the script %s: %s\n", scriptPath.c_str(), why.c_str());
     return 2;
   }
   std::vector<play::PlayStep> steps;
@@ -165,8 +163,7 @@ int RunPlayCommand(const Args& args) {
     }
   }
   session.Finish();
-  std::fflush(stdout);
-  return 0;
+  return 0;  // standard output is checked where the program ends
 }
 
 }  // namespace orb::orbctl

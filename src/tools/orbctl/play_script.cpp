@@ -131,7 +131,7 @@ class LineParser {
         return false;
       }
       if (!ParseInt(m_words[1], 0, kMaxWaitMs, nMs)) {
-        return Fail("wait '" + std::string(m_words[1]) + "' is not 0 to 86400000 ms");
+        return Fail("wait '" + std::string(m_words[1]) + "' is not 0 to " + std::to_string(kMaxWaitMs) + " ms");
       }
       step.kind = StepKind::Wait;
       step.nNumber = static_cast<std::uint32_t>(nMs);
@@ -172,6 +172,7 @@ class LineParser {
 }  // namespace
 
 bool ParsePlayScript(std::string_view text, std::vector<PlayStep>& steps, PlayScriptError& error) {
+  std::uint64_t nTotalMs = 0;
   int nLine = 0;
   std::size_t nPos = 0;
   while (nPos < text.size()) {
@@ -191,6 +192,15 @@ bool ParsePlayScript(std::string_view text, std::vector<PlayStep>& steps, PlaySc
     }
     if (!LineParser(nLine, std::move(words), error).Parse(steps)) {
       return false;
+    }
+    if (steps.back().kind == StepKind::Wait) {
+      nTotalMs += steps.back().nNumber;
+      if (nTotalMs > kMaxScriptMs) {
+        error.nLine = nLine;
+        error.sReason = "the waits add up to more than " + std::to_string(kMaxScriptMs) +
+                        " ms (an hour), the limit for a script";
+        return false;
+      }
     }
   }
   return true;

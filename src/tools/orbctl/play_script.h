@@ -33,9 +33,16 @@ struct PlayScriptError {
 
 inline constexpr int kMaxUsage = 14;                   // the controller's buttons
 inline constexpr std::size_t kMaxRawReport = 64;
-inline constexpr std::uint32_t kMaxWaitMs = 86400000;  // a day
+// The virtual time a whole script may pass, and so one wait too. The engine runs on real
+// threads while virtual time passes, and a repeating command prints some six lines a
+// virtual second: an hour is some 20,000 lines and two seconds of real time.
+inline constexpr std::uint32_t kMaxScriptMs = 3600000;
+inline constexpr std::uint32_t kMaxWaitMs = kMaxScriptMs;
+// A script is read whole; a thousand times any scenario's size.
+inline constexpr std::size_t kMaxScriptBytes = 1024 * 1024;
 
-// False with the first bad line and why.
+// False with the first bad line and why; also when the waits add up to more than
+// kMaxScriptMs.
 bool ParsePlayScript(std::string_view text, std::vector<PlayStep>& steps, PlayScriptError& error);
 
 // The controller's input reports: 1 with a bit per button usage 1-14 (two bytes), 2 with

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -24,7 +25,11 @@ const char kUsage[] =
     "dump   writes a profile table as text (TOML); --lang names the code page of its\n"
     "       texts: en = 1252 (the default), ja = 932\n"
     "build  turns such a text back into a table; dump then build gives the same bytes\n"
-    "check  reports the record count and what in the table has no meaning\n";
+    "check  reports the record count and what in the table has no meaning\n"
+    "\n"
+    "A table holds at most 4096 records; its text is at most 16 MiB. -o replaces only a\n"
+    "regular file (or the regular file a symbolic link names).\n";
+static_assert(kMaxTableRecords == 4096 && kMaxTableTextBytes == 16u * 1024 * 1024, "the usage states the limits");
 
 int Usage(const char* pProblem) {
   std::fprintf(stderr, "orbctl table: %s\n%s", pProblem, kUsage);
@@ -72,9 +77,19 @@ bool ParseArgs(const Args& args, bool blOutput, bool blLanguage, Parsed& parsed,
   return true;
 }
 
-bool ReadInput(const std::string& name, std::vector<std::uint8_t>& bytes) {
-  if (!LoadTableFile(name, bytes)) {
-    std::fprintf(stderr, "orbctl table: cannot read %s\n", name.c_str());
+bool ReadInput(const std::string& name, const ReadLimit& limit, std::vector<std::uint8_t>& bytes) {
+  std::string why;
+  if (!LoadTableFile(name, bytes, &why, limit)) {
+    std::fprintf(stderr, "orbctl table: cannot read %s: %s\n", name.c_str(), why.c_str());
+    return false;
+  }
+  return true;
+}
+
+bool WriteOutput(const std::string& name, std::span<const std::uint8_t> bytes) {
+  std::string why;
+  if (!SaveTableFile(name, bytes, &why)) {
+    std::fprintf(stderr, "orbctl table: cannot write %s: %s\n", name.c_str(), why.c_str());
     return false;
   }
   return true;
@@ -87,21 +102,18 @@ int RunDump(const Args& args) {
     return Usage(problem.c_str());
   }
   std::vector<std::uint8_t> bytes;
-  if (!ReadInput(parsed.input, bytes)) {
+  if (!ReadInput(parsed.input, kTableFileLimit, bytes)) {
     return kExitUnusable;
   }
   const std::vector<ProfileRecord> records = ReadProfileTable(bytes);
   const std::string text =
       DumpTableText(records, parsed.language.value_or(TableLanguage::English), TableTrailingBytes(bytes.size()));
   if (parsed.output.empty() || parsed.output == "-") {
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    return std::fflush(stdout) == 0 ? kExitClean : kExitUnusable;
+    std::fwrite(text.data(), 1, text.size(), stdout);  // checked where the program ends
+    return kExitClean;
   }
-  if (!SaveTableFile(parsed.output, {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()})) {
-    std::fprintf(stderr, "orbctl table: cannot write %s\n", parsed.output.c_str());
-    return kExitUnusable;
-  }
-  return kExitClean;
+  return WriteOutput(parsed.output, {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}) ? kExitClean
+                                                                                                      : kExitUnusable;
 }
 
 int RunBuild(const Args& args) {
@@ -114,7 +126,7 @@ int RunBuild(const Args& args) {
     return Usage("build needs -o FILE");
   }
   std::vector<std::uint8_t> bytes;
-  if (!ReadInput(parsed.input, bytes)) {
+  if (!ReadInput(parsed.input, kTableTextLimit, bytes)) {
     return kExitUnusable;
   }
   TableText table;
@@ -123,11 +135,7 @@ int RunBuild(const Args& args) {
     std::fprintf(stderr, "%s: %s\n", parsed.input.c_str(), error.c_str());
     return kExitUnusable;
   }
-  if (!SaveTableFile(parsed.output, WriteProfileTable(table.records))) {
-    std::fprintf(stderr, "orbctl table: cannot write %s\n", parsed.output.c_str());
-    return kExitUnusable;
-  }
-  return kExitClean;
+  return WriteOutput(parsed.output, WriteProfileTable(table.records)) ? kExitClean : kExitUnusable;
 }
 
 int RunCheck(const Args& args) {
@@ -137,7 +145,7 @@ int RunCheck(const Args& args) {
     return Usage(problem.c_str());
   }
   std::vector<std::uint8_t> bytes;
-  if (!ReadInput(parsed.input, bytes)) {
+  if (!ReadInput(parsed.input, kTableFileLimit, bytes)) {
     return kExitUnusable;
   }
   const TableCheckReport report = CheckTable(bytes);
