@@ -1,0 +1,291 @@
+#include "resident/resident_core.h"
+
+#include <chrono>
+#include <thread>
+#include <utility>
+
+#include "base/ascii_text.h"
+#include "base/message_target.h"
+#include "base/string_table.h"
+#include "base/write_log.h"
+#include "device/device_discovery.h"
+#include "device/device_output.h"
+#include "engine/command_buffer.h"
+#include "engine/profile_flags.h"
+#include "engine/translation.h"
+#include "platform/hid/hid_backend.h"
+#include "platform/text/text_codec.h"
+#include "profiles/profile_table.h"
+#include "resident/resident_view.h"
+
+namespace orb {
+
+namespace {
+
+constexpr int kIdsProductName = 102;
+constexpr int kIdsDeck = 108;
+constexpr int kIdsFile = 109;
+constexpr int kIdsJog = 110;
+constexpr int kIdsShuttle = 111;
+constexpr int kIdsSetDefault = 140;
+
+// A version rule 1-4 compares the file version; a program without one (every native
+// program) matches no such record.
+bool MatchesApplication(const ProfileRecord& record, const ResidentAppInfo& info) {
+  if (!EqualsIgnoringCase(FieldText(record.szExeName), info.sExeName)) {
+    return false;
+  }
+  const unsigned nRule = VersionRule(LoadProfileFlags(record));
+  if (!info.blHasVersion && nRule >= 1 && nRule <= 4) {
+    return false;
+  }
+  return MatchVersion(record, info.dwVersionMS, info.dwVersionLS);
+}
+
+}  // namespace
+
+CResidentCore::CResidentCore(ResidentView& view, MessageTarget& window, ResidentConfig config)
+    : m_view(view),
+      m_window(window),
+      m_config(std::move(config)),
+      m_hostLink(m_config.hostSleep ? m_config.hostSleep
+                                    : [](unsigned nMs) { std::this_thread::sleep_for(std::chrono::milliseconds(nMs)); }),
+      m_store(m_hostLink) {}
+
+CResidentCore::~CResidentCore() { Destroy(); }
+
+void CResidentCore::Initialise(std::uint64_t nFrontWindow, int nFrontPid) {
+  m_store.LoadProfiles(m_config.dataFile, m_config.defaultTable);
+  m_hForegroundWnd = nFrontWindow;
+  m_nForegroundPid = nFrontPid;
+  m_nPrevPid = nFrontPid;
+  m_sTrayTip = LoadString(kIdsProductName, m_config.language);
+  m_view.SetTrayTip(m_sTrayTip);
+  SetModified(false);
+}
+
+void CResidentCore::CheckForegroundWindow(std::uint64_t nWindow, int nPid) {
+  if (nWindow == m_hForegroundWnd) {
+    return;
+  }
+  m_hForegroundWnd = nWindow;
+  m_nForegroundPid = nPid;
+  if (nPid != m_nPrevPid) {
+    const bool blSelf = nPid != 0 && nPid == m_config.nOwnPid;
+    m_blSelf.store(blSelf);
+    WriteLog("CheckForegroundWindow: m_blSelf = %d\r\n", blSelf ? 1 : 0);
+    m_window.Post(WM_SELECTPROFILE, 0, 0);
+    m_nPrevPid = nPid;
+  }
+}
+
+void CResidentCore::PollHostMode() {
+  ProfileRecord* pProfile = m_pCurProfile.load();
+  if (pProfile != nullptr && (LoadProfileFlags(*pProfile) & PF_HOSTMODE) != 0) {
+    m_window.Post(WM_MODECHANGE, 1, 0);
+  }
+}
+
+void CResidentCore::OnSelectProfile() {
+  ProfileRecord* pTable = m_store.Profiles();
+  if (pTable == nullptr) {
+    return;
+  }
+  ResidentAppInfo info;
+  if (m_nForegroundPid != 0 && m_config.getAppInfo) {
+    m_config.getAppInfo(m_nForegroundPid, &info);  // unreadable: the empty name
+  }
+  WriteLog("Application is %s\r\n", info.sExeName.c_str());
+
+  ResetWheelState();
+  ProfileRecord* pOld = m_pCurProfile.load();
+  if (pOld != nullptr && (LoadProfileFlags(*pOld) & PF_HOSTMODE) != 0) {
+    m_hostLink.HostLibraryControl(HL_CLOSE);
+  }
+  m_pCurProfile.store(nullptr);
+  g_blRepeatCommand.store(false);
+
+  bool blMatched = false;
+  for (std::uint32_t i = 0; i < m_store.ComSet(); ++i) {
+    ProfileRecord& record = pTable[i];
+    if (!MatchesApplication(record, info)) {
+      continue;
+    }
+    blMatched = true;
+    m_pCurProfile.store(&record);
+    m_hostLink.SetCurrentProfile(&record);
+    m_hostLink.SetCurrentLibrarySlot(i);
+    WriteLog("Profile : %s\r\n", std::string(FieldText(record.szAppName)).c_str());
+    const std::uint32_t dwFlags = LoadProfileFlags(record);
+    if ((dwFlags & PF_HOSTMODE) != 0) {
+      m_hostLink.HostLibraryControl(HL_OPEN);
+    }
+    if ((dwFlags & PF_FALLBACK) == 0) {
+      m_view.SelectApplication(i);
+    }
+    break;
+  }
+  if (!blMatched) {
+    // The library slot, the host link and the application list stay as they were.
+    m_pCurProfile.store(m_store.FallbackProfile());
+    m_hostLink.SetCurrentProfile(m_store.FallbackProfile());
+  }
+  ProfileRecord* pNew = m_pCurProfile.load();
+  const bool blHostMode = pNew != nullptr && (LoadProfileFlags(*pNew) & PF_HOSTMODE) != 0;
+  UpdateHostModePolling();
+  m_window.Post(WM_MODECHANGE, blHostMode ? 1 : 0, 0);
+}
+
+void CResidentCore::OnModeChange(std::uintptr_t wParam) {
+  std::string sTip = LoadString(kIdsProductName, m_config.language);
+  ProfileRecord* pProfile = m_pCurProfile.load();
+  if (pProfile != nullptr) {
+    std::uint32_t dwFlags = LoadProfileFlags(*pProfile);
+    if (wParam == 2 && (dwFlags & PF_DECKFILE) != 0) {
+      dwFlags ^= PF_DECK;
+      StoreProfileFlags(*pProfile, dwFlags);
+    } else if (wParam == 1 && (dwFlags & PF_HOSTMODE) != 0) {
+      m_hostLink.HostLibraryControl(HL_GET_MODE);  // sets or clears PF_JOG itself
+      dwFlags = LoadProfileFlags(*pProfile);
+    } else if (wParam == 1) {
+      dwFlags ^= PF_JOG;
+      StoreProfileFlags(*pProfile, dwFlags);
+    }
+    const bool blShowWheelMode = (dwFlags & (PF_JOGSHUTTLE | PF_HOSTMODE)) != 0;
+    if (pProfile != m_store.FallbackProfile()) {
+      if ((dwFlags & PF_DECKFILE) != 0) {
+        sTip = LoadString((dwFlags & PF_DECK) != 0 ? kIdsDeck : kIdsFile, m_config.language);
+        sTip += "/";
+      } else if (blShowWheelMode) {
+        // No DECK/FILE part: the wheel's mode alone, not glued to the product name.
+        sTip.clear();
+      }
+      if (blShowWheelMode) {
+        sTip += LoadString((dwFlags & PF_JOG) != 0 ? kIdsJog : kIdsShuttle, m_config.language);
+      }
+      if ((dwFlags & (PF_DECKFILE | PF_JOGSHUTTLE)) == 0) {
+        sTip = ProfileName(*pProfile);
+      }
+    }
+  }
+  SendModeBits(m_record, ModeBits(pProfile));
+  m_sTrayTip = sTip;
+  m_view.SetTrayTip(sTip);
+}
+
+std::string CResidentCore::ProfileName(const ProfileRecord& record) const {
+  const platform::CodePage codePage =
+      m_config.language == UiLanguage::Japanese ? platform::CodePage::Cp932 : platform::CodePage::Cp1252;
+  return platform::DecodeTextLossy(codePage, FieldText(record.szAppName));
+}
+
+void CResidentCore::UpdateHostModePolling() {
+  ProfileRecord* pProfile = m_pCurProfile.load();
+  const bool blOn = pProfile != nullptr && (LoadProfileFlags(*pProfile) & PF_HOSTMODE) != 0;
+  if (blOn != m_blHostModePolling) {
+    m_blHostModePolling = blOn;
+    m_view.SetHostModePolling(blOn);
+  }
+}
+
+bool CResidentCore::ConnectController() {
+  if (m_blConnecting || m_blDestroyed) {
+    return Connected();
+  }
+  m_blConnecting = true;
+  if (m_record.sDevicePath.empty() && FindAndOpenController(m_record)) {
+    WriteLog("Controller connected!\r\n");
+    StartDeviceThread();
+    m_window.Post(WM_SELECTPROFILE, 0, 0);
+  }
+  m_blConnecting = false;
+  return Connected();
+}
+
+bool CResidentCore::ControllerPresentButClosed() {
+  if (Connected()) {
+    return false;
+  }
+  for (const platform::HidDeviceInfo& info : platform::CurrentHidBackend().Enumerate()) {
+    if (IsKnownController(info.nVendorId, info.nProductId)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+void CResidentCore::StartDeviceThread() {
+  m_params.pWindow = &m_window;
+  m_params.pDevice = &m_record;
+  m_params.pblRepeat = &g_blRepeatCommand;
+  m_params.pblSelf = &m_blSelf;
+  m_params.pKeySink = m_config.pKeySink;
+  m_params.ppProfile = &m_pCurProfile;
+  m_params.pClock = m_config.pClock;
+  m_deviceThread.Start(m_params);
+}
+
+void CResidentCore::StopDeviceThread() { m_deviceThread.Stop(); }
+
+void CResidentCore::OnDeviceRemoved() {
+  if (m_record.sDevicePath.empty()) {
+    return;  // a late message for a device already closed
+  }
+  m_deviceThread.RequestStop();
+  WriteLog("Device Removed!\r\n");
+  m_deviceThread.WaitStopped();
+  CloseDeviceRecord(m_record, true);
+  m_record = HidDeviceRecord{};
+  g_blRepeatCommand.store(false);
+}
+
+void CResidentCore::SetModified(bool blModified) {
+  m_store.SetModified(blModified);
+  m_view.EnableApply(blModified);
+}
+
+bool CResidentCore::SaveProfiles() {
+  const bool blWritten = m_store.SaveProfiles(m_config.dataFile);
+  m_view.EnableApply(false);
+  return blWritten;
+}
+
+void CResidentCore::CancelEdits() {
+  m_store.CancelEdits();
+  m_view.EnableApply(false);
+}
+
+void CResidentCore::OnSetDefault() {
+  if (!m_view.AskOkCancel(LoadString(kIdsSetDefault, m_config.language),
+                          LoadString(kIdsProductName, m_config.language))) {
+    return;
+  }
+  const bool blHadTable = m_store.Profiles() != nullptr;
+  if (m_store.ResetToDefault(m_config.defaultTable)) {
+    SetModified(false);
+    m_view.RefreshPanel();
+    if (!blHadTable) {
+      m_window.Post(WM_SELECTPROFILE, 0, 0);  // a table where there was none: choose again
+    }
+  }
+  m_view.ResetStartupSettings();
+}
+
+void CResidentCore::Destroy() {
+  if (m_blDestroyed) {
+    return;
+  }
+  m_blDestroyed = true;
+  m_hostLink.HostLibraryControl(HL_FREE);
+  StopDeviceThread();  // nothing to wait for when none was started
+  m_store.SaveProfiles(m_config.dataFile);
+  m_pCurProfile.store(nullptr);
+  m_hostLink.SetCurrentProfile(nullptr);
+  m_store.ReleaseTable();
+  if (Connected()) {
+    SendModeBits(m_record, 0);
+    CloseDeviceRecord(m_record, true);
+  }
+}
+
+}  // namespace orb

@@ -1,0 +1,138 @@
+#pragma once
+// The main window's state and handlers that are not drawing: the profile store, the
+// choice of profile for the application in front, the controller's connection and the
+// device threads. CMainDialog owns one and drives it from its timers, notifiers and
+// posted messages; the core reaches the window only through ResidentView and by posting
+// to its MessageTarget. Main thread only, except what the device thread reads
+// (m_pCurProfile, m_blSelf, the live table).
+//
+// The controller's connection:
+//   Disconnected  start; OnDeviceRemoved          -> Connected by ConnectController
+//   Connected     ConnectController opened it     -> Disconnected by OnDeviceRemoved
+//   Ended         Destroy
+// ConnectController runs when the device monitor reports an arrival, at start-up, and
+// on a slow poll while a supported controller is present but cannot be opened.
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <span>
+#include <string>
+
+#include "base/string_table.h"
+#include "device/hid_device_record.h"
+#include "engine/device_thread.h"
+#include "profiles/host_library.h"
+#include "profiles/profile_store.h"
+
+namespace orb {
+
+class MessageTarget;
+class ResidentView;
+
+namespace platform {
+class Clock;
+class KeySink;
+}  // namespace platform
+
+// What GetAppInfo found out about a process: its executable name (upper case) and, for
+// a Windows program, the file version words.
+struct ResidentAppInfo {
+  std::string sExeName;
+  bool blHasVersion = false;
+  std::uint32_t dwVersionMS = 0;
+  std::uint32_t dwVersionLS = 0;
+};
+
+struct ResidentConfig {
+  std::filesystem::path dataFile = "ORB.DAT";
+  std::span<const std::uint8_t> defaultTable;
+  UiLanguage language = UiLanguage::English;
+  int nOwnPid = 0;
+  platform::KeySink* pKeySink = nullptr;
+  platform::Clock* pClock = nullptr;
+  // The application information of a process id; false when it cannot be read.
+  std::function<bool(int nPid, ResidentAppInfo*)> getAppInfo;
+  // The host library link's sleep (tests pass one that does not sleep).
+  CHostLibraryLink::SleepFunction hostSleep;
+};
+
+class CResidentCore final {
+ public:
+  CResidentCore(ResidentView& view, MessageTarget& window, ResidentConfig config);
+  ~CResidentCore();
+  CResidentCore(const CResidentCore&) = delete;
+  CResidentCore& operator=(const CResidentCore&) = delete;
+
+  // Initialisation: the store is loaded and nothing is modified; the window in front at
+  // start counts as already seen, so the first choice of profile comes from a change of
+  // application or from the controller being connected.
+  void Initialise(std::uint64_t nFrontWindow, int nFrontPid);
+
+  // The window in front changed. A different process sets m_blSelf and posts
+  // WM_SELECTPROFILE; another window of the same process changes nothing.
+  void CheckForegroundWindow(std::uint64_t nWindow, int nPid);
+  // Every 100 ms while asked for (ResidentView::SetHostModePolling): the host-mode
+  // profile's editor is asked for its mode again.
+  void PollHostMode();
+
+  // Posted-message handlers.
+  void OnSelectProfile();
+  void OnModeChange(std::uintptr_t wParam);
+  void OnDeviceRemoved();
+
+  // True when a controller is connected after the call (it may have been before).
+  bool ConnectController();
+  // A supported controller is listed but not open (it could not be opened): the window
+  // then polls ConnectController until it opens.
+  bool ControllerPresentButClosed();
+
+  // The tray menu's "Set to &default".
+  void OnSetDefault();
+  void SetModified(bool blModified);
+  bool SaveProfiles();
+  // OK/Cancel/Apply of the settings window use these with SaveProfiles.
+  void CancelEdits();
+
+  // The window's destruction, in its order: host libraries freed, device thread stopped,
+  // table saved and released, mode bits off, device closed.
+  void Destroy();
+
+  // For the window and for tests.
+  CProfileStore& Store() { return m_store; }
+  const HidDeviceRecord& Device() const { return m_record; }
+  bool Connected() const { return !m_record.sDevicePath.empty(); }
+  ProfileRecord* CurrentProfile() const { return m_pCurProfile.load(); }
+  bool Self() const { return m_blSelf.load(); }
+  const std::string& TrayTip() const { return m_sTrayTip; }
+
+ private:
+  void StartDeviceThread();
+  void StopDeviceThread();
+  std::string ProfileName(const ProfileRecord& record) const;
+  void UpdateHostModePolling();
+
+  ResidentView& m_view;
+  MessageTarget& m_window;
+  ResidentConfig m_config;
+
+  CHostLibraryLink m_hostLink;
+  CProfileStore m_store;
+  std::atomic<ProfileRecord*> m_pCurProfile{nullptr};
+  std::atomic<bool> m_blSelf{false};
+
+  std::uint64_t m_hForegroundWnd = 0;
+  int m_nForegroundPid = 0;
+  int m_nPrevPid = 0;
+  bool m_blHostModePolling = false;
+  std::string m_sTrayTip;
+
+  HidDeviceRecord m_record;
+  DeviceThreadParams m_params;
+  DeviceThreadControl m_deviceThread;
+  bool m_blConnecting = false;  // the busy flag of ConnectController
+  bool m_blDestroyed = false;
+};
+
+}  // namespace orb

@@ -1,0 +1,367 @@
+// The resident program without a display: the real core over the simulated controller,
+// the real device threads and the recording key sink, with a scripted application in
+// front and a window that records what the core asks of it and dispatches what is posted
+// to it as the Qt window does.
+#include "resident/resident_core.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "base/log_capture.h"
+#include "base/message_target.h"
+#include "engine/command_buffer.h"
+#include "platform/hid/sim_hid_backend.h"
+#include "platform/keys/key_sink.h"
+#include "platform/time/clock.h"
+#include "profiles/profile_table.h"
+#include "resident/resident_view.h"
+#include "support/temp_dir.h"
+#include "tools/orbctl/play_script.h"
+
+namespace orb {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kUsagePgm1 = 3;    // programmable button 1 (code 601)
+constexpr int kUsageDeck = 4;    // DECK/FILE selector (606)
+constexpr std::uint16_t kVkA = 'A';
+
+ProfileRecord Record(const char* pExe, const char* pApp, std::uint32_t dwFlags, std::uint16_t nVk = 0) {
+  ProfileRecord record{};
+  std::strncpy(record.szExeName, pExe, sizeof record.szExeName - 1);
+  std::strncpy(record.szAppName, pApp, sizeof record.szAppName - 1);
+  record.dwFlags = dwFlags;
+  if (nVk != 0) {
+    const KeyStroke key = nVk;
+    std::memcpy(reinterpret_cast<char*>(&record.entries[0].deck) + offsetof(KeyCommand, keys), &key, sizeof key);
+    std::memcpy(reinterpret_cast<char*>(&record.entries[0].file) + offsetof(KeyCommand, keys), &key, sizeof key);
+  }
+  return record;
+}
+
+std::uint32_t Rule(unsigned nRule) { return nRule << PF_VERRULE_SHIFT; }
+std::uint32_t MajorWord(std::uint16_t nMajor) { return std::uint32_t{nMajor} << 16; }
+
+class RecordingView final : public ResidentView {
+ public:
+  void SetTrayTip(const std::string& sTip) override { tips.push_back(sTip); }
+  void SelectApplication(std::uint32_t nIndex) override { selected.push_back(nIndex); }
+  void RefreshPanel() override { ++nRefreshes; }
+  void EnableApply(bool blEnable) override { blApply = blEnable; }
+  bool AskOkCancel(const std::string& sText, const std::string& sCaption) override {
+    questions.push_back(sCaption + ": " + sText);
+    return blAnswerOk;
+  }
+  void ResetStartupSettings() override { ++nStartupResets; }
+  void SetHostModePolling(bool blOn) override { blPolling = blOn; }
+
+  std::vector<std::string> tips;
+  std::vector<std::uint32_t> selected;
+  int nRefreshes = 0;
+  bool blApply = true;
+  std::vector<std::string> questions;
+  bool blAnswerOk = true;
+  int nStartupResets = 0;
+  bool blPolling = false;
+};
+
+// Posted messages wait here until the test lets the "window thread" handle them.
+class QueueWindow final : public MessageTarget {
+ public:
+  struct Posted {
+    std::uint32_t nMsg;
+    std::uintptr_t wParam;
+  };
+  void Post(std::uint32_t nMsg, std::uintptr_t wParam, std::intptr_t) override {
+    std::lock_guard lock(m_m);
+    m_queue.push_back({nMsg, wParam});
+    m_cv.notify_all();
+  }
+  bool WaitFor(std::uint32_t nMsg) {
+    std::unique_lock lock(m_m);
+    return m_cv.wait_for(lock, std::chrono::seconds(20), [&] {
+      for (const Posted& p : m_queue) {
+        if (p.nMsg == nMsg) return true;
+      }
+      return false;
+    });
+  }
+  std::deque<Posted> Take() {
+    std::lock_guard lock(m_m);
+    return std::exchange(m_queue, {});
+  }
+
+ private:
+  std::mutex m_m;
+  std::condition_variable m_cv;
+  std::deque<Posted> m_queue;
+};
+
+class ResidentCoreTest : public ::testing::Test {
+ protected:
+  ResidentCoreTest() { platform::SetCurrentHidBackend(&m_backend); }
+  ~ResidentCoreTest() override {
+    m_pCore.reset();
+    platform::SetCurrentHidBackend(nullptr);
+    g_blRepeatCommand.store(false);
+  }
+
+  // Pid 100: the program itself. The applications the test puts in front are pids 200+.
+  void Start(const std::vector<ProfileRecord>& table, std::uint64_t nFrontWindow = 1, int nFrontPid = 200) {
+    const std::vector<std::uint8_t> bytes = WriteProfileTable(table);
+    test::WriteFileBytes(m_dataFile, bytes.data(), bytes.size());
+    ResidentConfig config;
+    config.dataFile = m_dataFile;
+    config.defaultTable = m_defaults;
+    config.nOwnPid = 100;
+    config.pKeySink = &m_sink;
+    config.pClock = &m_clock;
+    config.hostSleep = [](unsigned) {};
+    config.getAppInfo = [this](int nPid, ResidentAppInfo* pInfo) {
+      const auto it = m_processes.find(nPid);
+      if (it == m_processes.end()) return false;
+      *pInfo = it->second;
+      return true;
+    };
+    m_pCore = std::make_unique<CResidentCore>(m_view, m_window, std::move(config));
+    m_pCore->Initialise(nFrontWindow, nFrontPid);
+  }
+  void Process(int nPid, const char* pExe, bool blVersion = false, std::uint32_t dwMS = 0) {
+    m_processes[nPid] = ResidentAppInfo{pExe, blVersion, dwMS, 0};
+  }
+  // The window thread handles what was posted, and what that posts in turn.
+  void Pump() {
+    for (std::deque<QueueWindow::Posted> queue; !(queue = m_window.Take()).empty();) {
+      for (const QueueWindow::Posted& p : queue) {
+        m_handled.push_back(p.nMsg);
+        if (p.nMsg == WM_SELECTPROFILE) m_pCore->OnSelectProfile();
+        if (p.nMsg == WM_MODECHANGE) m_pCore->OnModeChange(p.wParam);
+        if (p.nMsg == WM_DEVICEREMOVED) m_pCore->OnDeviceRemoved();
+      }
+    }
+  }
+  void Front(std::uint64_t nWindow, int nPid) {
+    m_pCore->CheckForegroundWindow(nWindow, nPid);
+    Pump();
+  }
+  std::string CurrentExe() const {
+    const ProfileRecord* p = m_pCore->CurrentProfile();
+    return p == nullptr ? "(none)" : std::string(FieldText(p->szExeName));
+  }
+  bool WaitForKeys(std::size_t nCount) {
+    const auto deadline = Clock::now() + std::chrono::seconds(20);
+    while (m_sink.Count() < nCount && Clock::now() < deadline) std::this_thread::yield();
+    return m_sink.Count() >= nCount;
+  }
+  std::vector<std::uint8_t> LastFeature() const {
+    const auto reports = m_backend.FeatureReports(m_sPath);
+    return reports.empty() ? std::vector<std::uint8_t>{} : reports.back();
+  }
+
+  test::TempDir m_dir;
+  std::filesystem::path m_dataFile = m_dir / "ORB.DAT";
+  std::vector<std::uint8_t> m_defaults = WriteProfileTable(std::vector<ProfileRecord>{Record("DEFAULT.EXE", "Default", 0)});
+  platform::SimulatedHidBackend m_backend;
+  std::string m_sPath;
+  platform::ManualClock m_clock;
+  platform::RecordingKeySink m_sink{m_clock};
+  RecordingView m_view;
+  QueueWindow m_window;
+  std::map<int, ResidentAppInfo> m_processes;
+  std::vector<std::uint32_t> m_handled;
+  std::unique_ptr<CResidentCore> m_pCore;
+};
+
+TEST_F(ResidentCoreTest, TheFirstMatchingRecordWinsByNameAndVersionRuleElseTheFallback) {
+  // Rule 1 compares the major version: the high word of dwVersionMS (offset 590).
+  ProfileRecord cut6 = Record("SCNCUT.EXE", "Cut 6", Rule(1));
+  cut6.dwVersionMS = MajorWord(6);
+  ProfileRecord cut5 = Record("SCNCUT.EXE", "Cut 5", Rule(1));
+  cut5.dwVersionMS = MajorWord(5);
+  Start({cut6, cut5, Record("EDIT.EXE", "Edit A", 0), Record("edit.exe", "Edit B", 0), Record("", "Any", PF_FALLBACK)});
+  Process(201, "SCNCUT.EXE", true, MajorWord(6) | 1);
+  Process(202, "SCNCUT.EXE", true, MajorWord(5));
+  Process(203, "SCNCUT.EXE", true, MajorWord(7));
+  Process(204, "EDIT.EXE");
+  Process(205, "SCNCUT.EXE");  // a native build: no version resource
+  Process(206, "UNKNOWN");
+
+  const struct {
+    int nPid;
+    const char* pExpected;
+    bool blListMoves;
+  } steps[] = {{201, "Cut 6", true}, {202, "Cut 5", true}, {203, "Any", false},
+               {204, "Edit A", true}, {205, "Any", false},  {206, "Any", false}};
+  const ProfileRecord* pTable = m_pCore->Store().Profiles();
+  const ProfileRecord* pExpected[] = {&pTable[0], &pTable[1], &pTable[4], &pTable[2], &pTable[4], &pTable[4]};
+  for (std::size_t i = 0; i < std::size(steps); ++i) {
+    SCOPED_TRACE(steps[i].nPid);
+    m_view.selected.clear();
+    Front(1000 + i, steps[i].nPid);
+    EXPECT_EQ(m_pCore->CurrentProfile(), pExpected[i]);
+    ASSERT_NE(m_pCore->CurrentProfile(), nullptr);
+    EXPECT_EQ(FieldText(m_pCore->CurrentProfile()->szAppName), steps[i].pExpected);
+    EXPECT_EQ(!m_view.selected.empty(), steps[i].blListMoves);
+  }
+}
+
+TEST_F(ResidentCoreTest, OnlyAChangeOfProcessChoosesAgainAndTheOwnWindowSetsSelf) {
+  Process(201, "EDIT.EXE");
+  Start({Record("EDIT.EXE", "Edit", 0)}, 1, 201);
+  test::LogCapture log;
+  Front(2, 201);  // another window of the application already in front
+  EXPECT_TRUE(m_handled.empty());
+  EXPECT_EQ(log.Text(), "");
+  Front(3, 100);  // our own settings window
+  EXPECT_TRUE(m_pCore->Self());
+  EXPECT_EQ(log.Text().find("CheckForegroundWindow: m_blSelf = 1\r\n"), 0u) << log.Text();
+  Front(4, 201);
+  EXPECT_FALSE(m_pCore->Self());
+  EXPECT_EQ(CurrentExe(), "EDIT.EXE");
+  EXPECT_EQ(std::count(m_handled.begin(), m_handled.end(), WM_SELECTPROFILE), 2);
+}
+
+TEST_F(ResidentCoreTest, SelectorsToggleTheLiveFlagsAndTheTipAndBitsFollow) {
+  Process(201, "BOTH.EXE");
+  Process(202, "PLAIN.EXE");
+  Process(203, "WHEEL.EXE");
+  Start({Record("BOTH.EXE", "Both", PF_DECKFILE | PF_DECK | PF_JOGSHUTTLE | PF_JOG),
+         Record("PLAIN.EXE", "Plain", PF_DECK), Record("WHEEL.EXE", "Wheel", PF_JOGSHUTTLE),
+         Record("", "Fallback", PF_FALLBACK | PF_DECKFILE)});
+  m_sPath = m_backend.AddController();
+  ASSERT_TRUE(m_pCore->ConnectController());
+  Pump();
+
+  Front(2, 201);
+  EXPECT_EQ(m_pCore->TrayTip(), "DECK/JOG");
+  EXPECT_EQ(LastFeature(), (std::vector<std::uint8_t>{3, 1 | 2}));
+  m_pCore->OnModeChange(2);
+  EXPECT_EQ(m_pCore->TrayTip(), "FILE/JOG");
+  m_pCore->OnModeChange(1);
+  EXPECT_EQ(m_pCore->TrayTip(), "FILE/SHUTTLE");
+  EXPECT_EQ(LastFeature(), (std::vector<std::uint8_t>{3, 4}));
+  EXPECT_EQ(m_pCore->Store().Profiles()[0].dwFlags & (PF_DECK | PF_JOG), 0u);
+
+  Front(3, 202);  // no selectors: its own name; DECK/FILE pressed changes nothing
+  EXPECT_EQ(m_pCore->TrayTip(), "Plain");
+  m_pCore->OnModeChange(2);
+  EXPECT_EQ(m_pCore->Store().Profiles()[1].dwFlags, PF_DECK);
+  EXPECT_EQ(LastFeature(), (std::vector<std::uint8_t>{3, 1}));
+
+  Front(4, 203);  // JOG/SHUTTLE without DECK/FILE: the mode alone
+  EXPECT_EQ(m_pCore->TrayTip(), "SHUTTLE");
+  Front(5, 299);  // unknown: the fallback keeps the product name, its DECK bit still counts
+  EXPECT_EQ(m_pCore->TrayTip(), "SpinPad TK-4");
+  EXPECT_EQ(LastFeature(), (std::vector<std::uint8_t>{3, 0}));
+}
+
+TEST_F(ResidentCoreTest, PlugUnplugThreeTimesAndTheKeysOfTheApplicationInFrontArrive) {
+  Process(201, "EDIT.EXE");
+  Start({Record("EDIT.EXE", "Edit", 0, kVkA)}, 1, 201);
+  test::LogCapture log;
+  EXPECT_FALSE(m_pCore->ConnectController());
+  EXPECT_EQ(log.Text(), "") << "no controller: nothing is logged";
+  m_sPath = m_backend.AddController();
+
+  for (int nCycle = 0; nCycle < 3; ++nCycle) {
+    SCOPED_TRACE(nCycle);
+    ASSERT_TRUE(m_pCore->ConnectController());
+    Pump();  // connected: the profile of the application in front is chosen again
+    EXPECT_EQ(CurrentExe(), "EDIT.EXE");
+    m_sink.Clear();
+    ASSERT_TRUE(m_backend.QueueInputReport(m_sPath, play::ButtonReport({kUsagePgm1})));
+    ASSERT_TRUE(WaitForKeys(2));
+    EXPECT_EQ(m_sink.Records()[0].nVk, kVkA);
+
+    m_backend.Unplug(m_sPath);
+    ASSERT_TRUE(m_window.WaitFor(WM_DEVICEREMOVED));
+    Pump();
+    EXPECT_FALSE(m_pCore->Connected());
+    EXPECT_FALSE(g_blRepeatCommand.load());
+    m_backend.Plug(m_sPath);
+  }
+  const std::string text = log.Text();
+  std::size_t nConnected = 0, nRemoved = 0;
+  for (std::size_t at = 0; (at = text.find("Controller connected!\r\n", at)) != std::string::npos; ++at) ++nConnected;
+  for (std::size_t at = 0; (at = text.find("Device Removed!\r\n", at)) != std::string::npos; ++at) ++nRemoved;
+  EXPECT_EQ(nConnected, 3u);
+  EXPECT_EQ(nRemoved, 3u);
+}
+
+TEST_F(ResidentCoreTest, AControllerThatCannotBeOpenedIsPresentButClosedUntilItOpens) {
+  Start({Record("EDIT.EXE", "Edit", 0)});
+  EXPECT_FALSE(m_pCore->ControllerPresentButClosed());
+  m_sPath = m_backend.AddController();
+  m_backend.SetOpenFails(m_sPath, true);
+  EXPECT_FALSE(m_pCore->ConnectController());
+  EXPECT_TRUE(m_pCore->ControllerPresentButClosed());
+  m_backend.SetOpenFails(m_sPath, false);
+  EXPECT_TRUE(m_pCore->ConnectController());
+  EXPECT_FALSE(m_pCore->ControllerPresentButClosed());
+}
+
+TEST_F(ResidentCoreTest, EndingSavesEverythingSwitchesTheBitsOffAndClosesTheDevice) {
+  Process(201, "EDIT.EXE");
+  Start({Record("EDIT.EXE", "Edit", PF_DECKFILE | PF_DECK)}, 1, 201);
+  m_sPath = m_backend.AddController();
+  ASSERT_TRUE(m_pCore->ConnectController());
+  Pump();
+  std::strcpy(m_pCore->Store().EditProfiles()[0].szAppName, "Unapplied");
+  m_pCore->SetModified(true);
+  EXPECT_TRUE(m_view.blApply);
+  m_pCore->Destroy();
+  EXPECT_EQ(LastFeature(), (std::vector<std::uint8_t>{3, 0}));
+  EXPECT_FALSE(m_pCore->Connected());
+  EXPECT_EQ(m_pCore->Device().pDevice, nullptr);
+  const std::string saved = test::ReadFileText(m_dataFile);
+  ASSERT_EQ(saved.size(), 5008u);
+  EXPECT_STREQ(saved.c_str() + offsetof(ProfileRecord, szAppName), "Unapplied");
+}
+
+TEST_F(ResidentCoreTest, EndingWithoutAControllerDoesNotWait) {
+  Start({Record("EDIT.EXE", "Edit", 0)});
+  m_pCore->Destroy();  // would block for ever if it waited for a thread never started
+  EXPECT_FALSE(m_pCore->Connected());
+}
+
+TEST_F(ResidentCoreTest, SetToDefaultAsksFirstThenResetsTableAndStartupSettings) {
+  Start({Record("MINE.EXE", "Mine", 0)});
+  m_view.blAnswerOk = false;
+  m_pCore->OnSetDefault();
+  EXPECT_EQ(m_view.questions, (std::vector<std::string>{"SpinPad TK-4: can I set to default? (Y/N)"}));
+  EXPECT_EQ(FieldText(m_pCore->Store().Profiles()[0].szExeName), "MINE.EXE");
+  EXPECT_EQ(m_view.nStartupResets, 0);
+
+  m_view.blAnswerOk = true;
+  m_pCore->OnSetDefault();
+  EXPECT_EQ(FieldText(m_pCore->Store().Profiles()[0].szExeName), "DEFAULT.EXE");
+  EXPECT_EQ(m_view.nRefreshes, 1);
+  EXPECT_EQ(m_view.nStartupResets, 1);
+  EXPECT_FALSE(m_view.blApply);
+  m_pCore->Destroy();  // the defaults reach the data file at exit
+  EXPECT_EQ(test::ReadFileText(m_dataFile).substr(offsetof(ProfileRecord, szExeName), 11), "DEFAULT.EXE");
+}
+
+TEST_F(ResidentCoreTest, AHostModeProfileIsPolledWhileItIsCurrent) {
+  Process(201, "HOSTED.EXE");
+  Process(202, "EDIT.EXE");
+  Start({Record("HOSTED.EXE", "Hosted", PF_HOSTMODE), Record("EDIT.EXE", "Edit", 0)});
+  Front(2, 201);
+  EXPECT_TRUE(m_view.blPolling);
+  m_pCore->PollHostMode();
+  Pump();
+  EXPECT_EQ(m_handled.back(), WM_MODECHANGE);
+  Front(3, 202);
+  EXPECT_FALSE(m_view.blPolling);
+}
+
+}  // namespace
+}  // namespace orb
