@@ -6,6 +6,7 @@
 #include "base/hex_text.h"
 #include "platform/hid/sim_wire.h"
 
+using namespace orb;
 using namespace orb::platform;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSize) {
