@@ -10,12 +10,14 @@
 
 #include <chrono>
 #include <filesystem>
+#include <optional>
 #include <thread>
 
 #include "device/device_discovery.h"
 #include "device/device_output.h"
 #include "device/hid_device_record.h"
 #include "platform/hid/hid_backend.h"
+#include "platform/hid/hid_monitor.h"
 
 namespace orb {
 namespace {
@@ -82,6 +84,61 @@ class SimulatorProcess {
   int m_nOut = -1;
   std::string m_sBuffer;
 };
+
+bool ReadableWithin(int nFd, int nTimeoutMs) {
+  pollfd p{nFd, POLLIN, 0};
+  return ::poll(&p, 1, nTimeoutMs) == 1 && (p.revents & POLLIN) != 0;
+}
+
+// The simulator announces plugging to a watching connection as udev does for a node: the
+// client waits on the monitor's fd and then finds the device at the first look.
+TEST(SimulatorProcess, AMonitorHearsUnplugAndPlugAndFallsQuietWhenTheSimulatorEnds) {
+  ::signal(SIGPIPE, SIG_IGN);
+  const std::string sSocket = (std::filesystem::current_path() / "controller.sock").string();
+  std::optional<SimulatorProcess> simulator(std::in_place, sSocket);
+  ASSERT_TRUE(simulator->WaitForLine("listening"));
+  std::unique_ptr<platform::HidBackend> pBackend = platform::CreateSimulatorClientBackend(sSocket);
+  platform::SetCurrentHidBackend(pBackend.get());
+  std::unique_ptr<platform::HidMonitor> pMonitor = platform::CreateHidMonitor();
+  ASSERT_NE(pMonitor, nullptr);
+  EXPECT_EQ(pMonitor->Name(), "simulator " + sSocket);
+  EXPECT_FALSE(ReadableWithin(pMonitor->Fd(), 0)) << "the state at the start is no notice";
+
+  HidDeviceRecord record;
+  ASSERT_TRUE(FindAndOpenController(record));
+  simulator->Send("unplug");
+  ASSERT_TRUE(ReadableWithin(pMonitor->Fd(), 10000));
+  EXPECT_TRUE(pMonitor->Dispatch());
+  EXPECT_FALSE(ReadableWithin(pMonitor->Fd(), 0));
+  EXPECT_EQ(ReadInputReport(record, -1), ReadResult::Gone);
+  CloseDeviceRecord(record, true);
+  record = HidDeviceRecord{};
+  EXPECT_FALSE(FindAndOpenController(record));
+
+  simulator->Send("plug");
+  ASSERT_TRUE(ReadableWithin(pMonitor->Fd(), 10000));
+  EXPECT_TRUE(pMonitor->Dispatch());
+  ASSERT_TRUE(FindAndOpenController(record)) << "announced only once it can be found";
+  simulator->Send("button 3");
+  ASSERT_EQ(ReadInputReport(record, -1), ReadResult::Report);
+  EXPECT_FALSE(ReadableWithin(pMonitor->Fd(), 0)) << "reports are no concern of the monitor";
+  CloseDeviceRecord(record, true);
+
+  // The simulator's end takes the device with it: one last "look again", then silence
+  // (its socket would otherwise stay readable and spin the main loop).
+  simulator.reset();
+  ASSERT_TRUE(ReadableWithin(pMonitor->Fd(), 10000));
+  EXPECT_TRUE(pMonitor->Dispatch());
+  EXPECT_FALSE(ReadableWithin(pMonitor->Fd(), 0));
+  EXPECT_FALSE(pMonitor->Dispatch());
+  platform::SetCurrentHidBackend(nullptr);
+}
+
+TEST(SimulatorProcess, NoSimulatorMeansNoMonitor) {
+  const std::string sSocket = (std::filesystem::current_path() / "nobody-listens.sock").string();
+  std::unique_ptr<platform::HidBackend> pBackend = platform::CreateSimulatorClientBackend(sSocket);
+  EXPECT_EQ(pBackend->CreateMonitor(), nullptr);
+}
 
 TEST(SimulatorProcess, FoundOpenedReadUnpluggedAndFoundAgain) {
   ::signal(SIGPIPE, SIG_IGN);

@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "base/write_log.h"
+#include "platform/hid/hid_monitor.h"
 
 namespace orb::platform {
 
@@ -37,5 +38,20 @@ HidBackend& CurrentHidBackend() {
 }
 
 void SetCurrentHidBackend(HidBackend* pBackend) { g_pOverride.store(pBackend, std::memory_order_release); }
+
+std::string HidBackend::OpenProblem(const std::string& sPath) {
+  return Open(sPath, HidOpenMode{}) ? std::string() : "it cannot be opened (" + Name() + ")";
+}
+
+std::unique_ptr<HidMonitor> CreateHidMonitor() {
+  HidBackend& backend = CurrentHidBackend();
+  std::unique_ptr<HidMonitor> pMonitor = backend.CreateMonitor();
+  if (pMonitor) {
+    WriteLog("HidMonitor: %s\r\n", pMonitor->Name().c_str());
+  } else {
+    WriteLog("HidMonitor: none for %s; device arrival is found only by looking again\r\n", backend.Name().c_str());
+  }
+  return pMonitor;
+}
 
 }  // namespace orb::platform

@@ -11,6 +11,8 @@
 
 namespace orb::platform {
 
+class HidMonitor;
+
 struct HidDeviceInfo {
   std::string sPath;
   std::uint16_t nVendorId;
@@ -62,6 +64,12 @@ class HidBackend {
   virtual std::unique_ptr<HidDevice> Open(const std::string& sPath, const HidOpenMode& mode) = 0;
   // "hidraw", "simulated", "simulator PATH": for the log and `orbctl hid list`.
   virtual std::string Name() const = 0;
+  // Tells of devices coming and going (hid_monitor.h). Null when none can be made; the
+  // backend has then logged why.
+  virtual std::unique_ptr<HidMonitor> CreateMonitor() = 0;
+  // Why sPath cannot be opened for reading, with what fixes it when the backend knows;
+  // empty when it can be (the node is closed again). For `orbctl hid list`.
+  virtual std::string OpenProblem(const std::string& sPath);
 };
 
 // The process-wide backend. Chosen on first use from the environment: ORB_HID=sim:PATH

@@ -1,6 +1,9 @@
 // The backend behind ORB_HID=sim:PATH: the one simulated controller of an
 // `orbctl hid simulate --socket PATH` process, listed while it is plugged in.
+#include <fcntl.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -10,6 +13,7 @@
 
 #include "base/write_log.h"
 #include "platform/hid/hid_backend.h"
+#include "platform/hid/hid_monitor.h"
 #include "platform/hid/sim_socket.h"
 #include "platform/hid/sim_wire.h"
 
@@ -68,6 +72,53 @@ class SimulatorClientDevice final : public HidDevice {
   std::atomic<bool> m_blGone{false};
 };
 
+// A watching connection: the simulator says Plugged or Unplugged on it at each change.
+class SimulatorClientMonitor final : public HidMonitor {
+ public:
+  SimulatorClientMonitor(UniqueFd fd, std::string sSocketPath)
+      : m_fd(std::move(fd)), m_sSocketPath(std::move(sSocketPath)), m_receive(kSimMaxMessage) {}
+
+  int Fd() const override { return m_fd.Get(); }
+
+  bool Dispatch() override {
+    if (m_blEnded) return false;
+    bool blChanged = false;
+    for (;;) {
+      const ssize_t n = ::recv(m_fd.Get(), m_receive.data(), m_receive.size(), MSG_DONTWAIT);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return blChanged;
+      SimMessage message;
+      if (n > 0 && DecodeSimMessage(m_receive.data(), static_cast<std::size_t>(n), &message)) {
+        if (message.type == SimMessageType::Plugged || message.type == SimMessageType::Unplugged) blChanged = true;
+        continue;
+      }
+      if (n > 0) WriteLog("HidMonitor: simulator sent a malformed message\r\n");
+      End();
+      return true;  // the device went with the simulator: worth looking again
+    }
+  }
+
+  std::string Name() const override { return "simulator " + m_sSocketPath; }
+
+ private:
+  // The simulator is gone and its socket would stay readable for good, spinning whoever
+  // watches it. The fd number must stay valid (a notifier may hold it), so a quiet
+  // eventfd takes the socket's place.
+  void End() {
+    m_blEnded = true;
+    WriteLog("HidMonitor: the simulator on %s ended; no more plug notices\r\n", m_sSocketPath.c_str());
+    UniqueFd quiet(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    if (!quiet.Valid() || ::dup3(quiet.Get(), m_fd.Get(), O_CLOEXEC) < 0) {
+      WriteLog("HidMonitor: cannot quiet the ended simulator's socket (%s)\r\n", std::strerror(errno));
+    }
+  }
+
+  UniqueFd m_fd;
+  std::string m_sSocketPath;
+  std::vector<std::uint8_t> m_receive;  // one message; allocated once
+  bool m_blEnded = false;
+};
+
 class SimulatorClientBackend final : public HidBackend {
  public:
   explicit SimulatorClientBackend(std::string sSocketPath)
@@ -91,6 +142,26 @@ class SimulatorClientBackend final : public HidBackend {
   }
 
   std::string Name() const override { return "simulator " + m_sSocketPath; }
+
+  // Waits for the simulator's first answer, the state when it took the watch: whatever
+  // happens after this returns reaches the monitor.
+  std::unique_ptr<HidMonitor> CreateMonitor() override {
+    UniqueFd fd = ConnectSimSocket(m_sSocketPath);
+    if (!fd.Valid()) {
+      WriteLog("HidMonitor: no simulator on %s (%s)\r\n", m_sSocketPath.c_str(), std::strerror(errno));
+      return nullptr;
+    }
+    std::vector<std::uint8_t> reply(kSimMaxMessage);
+    SimMessage message;
+    const bool blSent = SendSimMessage(fd.Get(), SimMessageType::Watch, nullptr, 0);
+    const long n = blSent ? ReceiveSimMessage(fd.Get(), reply.data(), kReplyTimeoutMs) : -1;
+    if (n <= 0 || !DecodeSimMessage(reply.data(), static_cast<std::size_t>(n), &message) ||
+        (message.type != SimMessageType::Plugged && message.type != SimMessageType::Unplugged)) {
+      WriteLog("HidMonitor: the simulator on %s does not announce plugging\r\n", m_sSocketPath.c_str());
+      return nullptr;
+    }
+    return std::make_unique<SimulatorClientMonitor>(std::move(fd), m_sSocketPath);
+  }
 
  private:
   // Sends a request on a fresh connection and reads the one-device answer. The connection

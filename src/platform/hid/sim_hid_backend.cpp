@@ -4,13 +4,16 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <mutex>
 
 #include "base/unique_fd.h"
+#include "base/write_log.h"
 #include "platform/hid/controller_descriptor.h"
+#include "platform/hid/hid_monitor.h"
 
 namespace orb::platform {
 
@@ -30,7 +33,10 @@ struct SimulatedHidBackend::World {
   std::mutex mutex;
   std::condition_variable changed;
   std::vector<std::shared_ptr<Device>> devices;  // enumeration order
+  std::vector<Monitor*> monitors;
   int nNextId = 0;
+
+  void Announce();  // under the lock
 
   Device* Find(const std::string& sPath) {
     for (auto& pDevice : devices) {
@@ -114,6 +120,36 @@ class SimulatedHidBackend::Node final : public HidDevice {
   bool m_blGone = false;
 };
 
+// Readable (its eventfd) from a change until Dispatch takes the notices.
+class SimulatedHidBackend::Monitor final : public HidMonitor {
+ public:
+  explicit Monitor(std::shared_ptr<World> pWorld)
+      : m_pWorld(std::move(pWorld)), m_event(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+  ~Monitor() override {
+    std::lock_guard lock(m_pWorld->mutex);
+    auto& monitors = m_pWorld->monitors;
+    monitors.erase(std::remove(monitors.begin(), monitors.end(), this), monitors.end());
+  }
+
+  bool Valid() const { return m_event.Valid(); }
+  void Wake() { Signal(m_event.Get()); }  // under the world's lock
+
+  int Fd() const override { return m_event.Get(); }
+  bool Dispatch() override {
+    std::uint64_t nCount = 0;
+    return ::read(m_event.Get(), &nCount, sizeof nCount) == static_cast<ssize_t>(sizeof nCount) && nCount != 0;
+  }
+  std::string Name() const override { return "simulated"; }
+
+ private:
+  std::shared_ptr<World> m_pWorld;
+  UniqueFd m_event;
+};
+
+void SimulatedHidBackend::World::Announce() {
+  for (Monitor* pMonitor : monitors) pMonitor->Wake();
+}
+
 SimulatedHidBackend::SimulatedHidBackend() : m_pWorld(std::make_shared<World>()) {}
 SimulatedHidBackend::~SimulatedHidBackend() = default;
 
@@ -125,6 +161,7 @@ std::string SimulatedHidBackend::AddDevice(HidDeviceInfo info, std::vector<std::
   pDevice->info = std::move(info);
   pDevice->descriptor = std::move(descriptor);
   m_pWorld->devices.push_back(pDevice);
+  m_pWorld->Announce();
   return pDevice->info.sPath;
 }
 
@@ -146,6 +183,7 @@ void SimulatedHidBackend::Unplug(const std::string& sPath) {
   std::lock_guard lock(m_pWorld->mutex);
   Device* pDevice = m_pWorld->Find(sPath);
   if (pDevice == nullptr) return;
+  if (pDevice->blPlugged) m_pWorld->Announce();
   pDevice->blPlugged = false;
   pDevice->queue.clear();
   for (Node* pNode : pDevice->nodes) pNode->MarkGone();
@@ -155,7 +193,9 @@ void SimulatedHidBackend::Unplug(const std::string& sPath) {
 void SimulatedHidBackend::Plug(const std::string& sPath) {
   std::lock_guard lock(m_pWorld->mutex);
   Device* pDevice = m_pWorld->Find(sPath);
-  if (pDevice != nullptr) pDevice->blPlugged = true;
+  if (pDevice == nullptr || pDevice->blPlugged) return;
+  pDevice->blPlugged = true;
+  m_pWorld->Announce();
 }
 
 void SimulatedHidBackend::SetOpenFails(const std::string& sPath, bool blFail) {
@@ -210,6 +250,17 @@ std::vector<HidDeviceInfo> SimulatedHidBackend::Enumerate() {
     if (pDevice->blPlugged) list.push_back(pDevice->info);
   }
   return list;
+}
+
+std::unique_ptr<HidMonitor> SimulatedHidBackend::CreateMonitor() {
+  auto pMonitor = std::make_unique<Monitor>(m_pWorld);
+  if (!pMonitor->Valid()) {
+    WriteLog("HidMonitor: eventfd failed (%s)\r\n", std::strerror(errno));
+    return nullptr;
+  }
+  std::lock_guard lock(m_pWorld->mutex);
+  m_pWorld->monitors.push_back(pMonitor.get());
+  return pMonitor;
 }
 
 std::unique_ptr<HidDevice> SimulatedHidBackend::Open(const std::string& sPath, const HidOpenMode& mode) {

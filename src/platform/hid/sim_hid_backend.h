@@ -7,6 +7,9 @@
 // next one, and reports queued before anyone opened the device wait for the first reader.
 // Unplugging empties the queue and makes every node opened so far report the device gone
 // for good; after plugging back, a fresh open is needed, as with real hardware.
+//
+// Monitors (CreateMonitor) become readable when a device is added, unplugged or plugged
+// back; a Plug or Unplug that changes nothing tells them nothing.
 
 #include <chrono>
 #include <cstdint>
@@ -48,9 +51,11 @@ class SimulatedHidBackend final : public HidBackend {
   std::vector<HidDeviceInfo> Enumerate() override;
   std::unique_ptr<HidDevice> Open(const std::string& sPath, const HidOpenMode& mode) override;
   std::string Name() const override { return "simulated"; }
+  std::unique_ptr<HidMonitor> CreateMonitor() override;
 
  private:
   class Node;
+  class Monitor;
   struct Device;
   struct World;  // shared with the open nodes, which may outlive the backend
   std::shared_ptr<World> m_pWorld;

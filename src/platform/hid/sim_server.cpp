@@ -4,6 +4,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <sstream>
@@ -36,6 +38,7 @@ bool SimulatedControllerServer::Serve(int nStopFd, int nTimeoutMs) {
   fds.push_back({m_listen.Get(), POLLIN, 0});
   for (const UniqueFd& fd : m_pending) fds.push_back({fd.Get(), POLLIN, 0});
   for (const UniqueFd& fd : m_nodes) fds.push_back({fd.Get(), POLLIN, 0});
+  for (const UniqueFd& fd : m_watchers) fds.push_back({fd.Get(), POLLIN, 0});
   if (nStopFd >= 0) fds.push_back({nStopFd, POLLIN, 0});
   const int nReady = ::poll(fds.data(), fds.size(), nTimeoutMs);
   if (nReady <= 0) return false;
@@ -43,6 +46,16 @@ bool SimulatedControllerServer::Serve(int nStopFd, int nTimeoutMs) {
 
   // Connections are handled back to front so that closing one keeps the others' indices.
   const std::size_t nPending = m_pending.size();
+  const std::size_t nNodes = m_nodes.size();
+  for (std::size_t i = m_watchers.size(); i-- > 0;) {
+    if (fds[1 + nPending + nNodes + i].revents == 0) continue;
+    // A watcher sends nothing more: whatever arrives is dropped, and the end of the
+    // connection ends the watch.
+    const long n = ::recv(m_watchers[i].Get(), m_receive.data(), m_receive.size(), MSG_DONTWAIT);
+    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
+      m_watchers.erase(m_watchers.begin() + static_cast<std::ptrdiff_t>(i));
+    }
+  }
   for (std::size_t i = m_nodes.size(); i-- > 0;) {
     if (fds[1 + nPending + i].revents == 0) continue;
     const long n = ::recv(m_nodes[i].Get(), m_receive.data(), m_receive.size(), MSG_DONTWAIT);
@@ -89,6 +102,22 @@ void SimulatedControllerServer::Handle(std::size_t nIndex) {
       m_nodes.push_back(std::move(m_pending[nIndex]));
       if (m_events.onOpenCount) m_events.onOpenCount(OpenCount());
     }
+  } else if (message.type == SimMessageType::Watch) {
+    // Non-blocking from here on: a watcher that stops reading must not stall the server.
+    const int nFlags = ::fcntl(nFd, F_GETFL);
+    if (nFlags < 0 || ::fcntl(nFd, F_SETFL, nFlags | O_NONBLOCK) < 0) return;
+    if (SendSimMessage(nFd, m_blPlugged ? SimMessageType::Plugged : SimMessageType::Unplugged, nullptr, 0)) {
+      m_watchers.push_back(std::move(m_pending[nIndex]));
+    }
+  }
+}
+
+void SimulatedControllerServer::Announce(SimMessageType type) {
+  for (std::size_t i = m_watchers.size(); i-- > 0;) {
+    if (SendSimMessage(m_watchers[i].Get(), type, nullptr, 0)) continue;
+    // A full queue means notices wait unread already: the watcher will look again anyway.
+    if (errno == EAGAIN || errno == EWOULDBLOCK) continue;
+    m_watchers.erase(m_watchers.begin() + static_cast<std::ptrdiff_t>(i));
   }
 }
 
@@ -200,12 +229,17 @@ bool SimulatedControllerServer::Command(const std::string& sLine, std::string* p
     return SendReport(report);
   }
   if (sVerb == "unplug") {
+    const bool blWas = m_blPlugged;
     m_blPlugged = false;
     CloseNodes();
+    if (blWas) Announce(SimMessageType::Unplugged);
     return true;
   }
   if (sVerb == "plug") {
-    m_blPlugged = true;
+    if (!m_blPlugged) {
+      m_blPlugged = true;
+      Announce(SimMessageType::Plugged);
+    }
     return true;
   }
   *pError = "unknown command '" + sVerb + "'";

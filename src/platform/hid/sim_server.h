@@ -7,6 +7,8 @@
 // Reports are built from the descriptor through the HID parser, so any descriptor with
 // Button-page buttons and a Generic Desktop Wheel works. Each report goes to every client
 // that has the device open; while none has, reports are dropped, as hidraw drops them.
+// Connections that asked to watch hear Plugged or Unplugged at each change, as a udev
+// monitor hears of a node coming and going.
 
 #include <functional>
 #include <string>
@@ -39,6 +41,7 @@ class SimulatedControllerServer final {
   bool Command(const std::string& sLine, std::string* pError);
 
   int OpenCount() const { return static_cast<int>(m_nodes.size()); }
+  int WatcherCount() const { return static_cast<int>(m_watchers.size()); }
 
  private:
   bool SendReport(const std::vector<std::uint8_t>& report);
@@ -46,6 +49,7 @@ class SimulatedControllerServer final {
   void Accept();
   void Handle(std::size_t nIndex);
   void CloseNodes();
+  void Announce(SimMessageType type);
 
   std::string m_sSocketPath;
   SimDevice m_device;
@@ -54,6 +58,7 @@ class SimulatedControllerServer final {
   UniqueFd m_listen;
   std::vector<UniqueFd> m_pending;  // connected, not yet asked for anything
   std::vector<UniqueFd> m_nodes;    // connections that opened the device
+  std::vector<UniqueFd> m_watchers;  // connections told of plugging and unplugging
   bool m_blPlugged = true;
   std::vector<std::uint8_t> m_receive;
 };

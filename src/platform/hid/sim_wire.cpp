@@ -8,7 +8,7 @@ bool DecodeSimMessage(const std::uint8_t* pBytes, std::size_t nSize, SimMessage*
   if (nSize < kSimHeaderBytes) return false;
   const std::uint8_t nType = pBytes[0];
   if (nType < static_cast<std::uint8_t>(SimMessageType::Enumerate) ||
-      nType > static_cast<std::uint8_t>(SimMessageType::Gone)) {
+      nType > static_cast<std::uint8_t>(kSimLastMessageType)) {
     return false;
   }
   const std::size_t nLength = pBytes[1] | (std::size_t{pBytes[2]} << 8);

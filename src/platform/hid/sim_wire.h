@@ -5,9 +5,14 @@
 //
 //   type (1 byte) | payload length (2 bytes, little-endian) | payload
 //
-// Client to server: Enumerate (no payload), Open (no payload), Feature (the report).
+// Client to server: Enumerate (no payload), Open (no payload), Feature (the report),
+// Watch (no payload; the connection then only hears of plugging).
 // Server to client: DeviceList (0 or 1 device), Opened (the device), Refused (none),
-// Report (one input report as hidraw would give it), Gone (none; the server then closes).
+// Report (one input report as hidraw would give it), Gone (none; the server then closes),
+// Plugged and Unplugged (no payload): to a watching connection, first the state at the
+// time it asked, then each change.
+// Types 1 to 8 are as they always were; a server older than Watch drops such a request
+// and closes the connection, which the client takes for "no monitor".
 // A device is: vendor, product, version (2 bytes each, little-endian), name length (1 byte),
 // name, descriptor length (2 bytes), descriptor.
 
@@ -29,7 +34,11 @@ enum class SimMessageType : std::uint8_t {
   Report = 6,
   Feature = 7,
   Gone = 8,
+  Watch = 9,
+  Plugged = 10,
+  Unplugged = 11,
 };
+inline constexpr SimMessageType kSimLastMessageType = SimMessageType::Unplugged;
 
 inline constexpr std::size_t kSimHeaderBytes = 3;
 inline constexpr std::size_t kSimMaxPayload = 20000;  // a whole descriptor or report fits

@@ -106,9 +106,14 @@ int List() {
   const std::vector<HidDeviceInfo> devices = backend.Enumerate();
   if (devices.empty()) std::printf("no HID devices (%s)\n", backend.Name().c_str());
   for (const HidDeviceInfo& info : devices) {
+    const bool blSupported = IsKnownController(info.nVendorId, info.nProductId);
     std::printf("%-20s %04X:%04X v%04X %-40s %s\n", info.sPath.c_str(), info.nVendorId, info.nProductId,
-                info.nVersion, ("\"" + info.sName + "\"").c_str(),
-                IsKnownController(info.nVendorId, info.nProductId) ? "supported" : "-");
+                info.nVersion, ("\"" + info.sName + "\"").c_str(), blSupported ? "supported" : "-");
+    // ORB would find this one and fail to open it: say why, and what to do about it.
+    if (blSupported) {
+      const std::string sProblem = backend.OpenProblem(info.sPath);
+      if (!sProblem.empty()) std::printf("  %s\n", sProblem.c_str());
+    }
   }
   return 0;
 }

@@ -22,6 +22,25 @@ TEST(SimWire, MessagesRoundTripAndLengthsMustMatch) {
   EXPECT_FALSE(EncodeSimMessage(SimMessageType::Report, tooLong.data(), tooLong.size(), &bytes));
 }
 
+TEST(SimWire, WatchingMessagesFollowTheOldOnesAndNothingBeyondThemIsTaken) {
+  SimMessage message;
+  for (SimMessageType type : {SimMessageType::Gone, SimMessageType::Watch, SimMessageType::Plugged,
+                              SimMessageType::Unplugged}) {
+    std::vector<std::uint8_t> bytes;
+    ASSERT_TRUE(EncodeSimMessage(type, nullptr, 0, &bytes));
+    EXPECT_EQ(bytes, (std::vector<std::uint8_t>{static_cast<std::uint8_t>(type), 0, 0}));
+    ASSERT_TRUE(DecodeSimMessage(bytes.data(), bytes.size(), &message));
+    EXPECT_EQ(message.type, type);
+  }
+  // The old numbers stay where they were: a peer built before Watch still understands them.
+  EXPECT_EQ(static_cast<int>(SimMessageType::Report), 6);
+  EXPECT_EQ(static_cast<int>(SimMessageType::Gone), 8);
+  const std::uint8_t beyond[3] = {static_cast<std::uint8_t>(static_cast<int>(kSimLastMessageType) + 1), 0, 0};
+  EXPECT_FALSE(DecodeSimMessage(beyond, 3, &message));
+  const std::uint8_t zero[3] = {0, 0, 0};
+  EXPECT_FALSE(DecodeSimMessage(zero, 3, &message));
+}
+
 TEST(SimWire, DevicesRoundTripAndTruncationIsRefused) {
   SimDevice device{{"", 0x05E7, 0x0006, 0x0102, "pad"}, {0x05, 0x01, 0xC0}};
   std::vector<std::uint8_t> bytes;

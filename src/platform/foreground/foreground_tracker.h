@@ -1,0 +1,97 @@
+#pragma once
+// Which application is in front: its top-level window and the process that owns it, so
+// that the profile can follow the application the user is working in. Push-shaped: the
+// backend tells the main loop when the window in front changed (an X PropertyNotify, a
+// compositor's message), the main loop never asks on a timer.
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "base/unique_fd.h"
+
+namespace orb::platform {
+
+struct ForegroundWindow {
+  std::uint64_t nWindow = 0;  // the backend's window id; 0: no window in front
+  int nPid = 0;               // 0: unknown (a remote client, a server that cannot tell)
+
+  bool operator==(const ForegroundWindow&) const = default;
+};
+
+class ForegroundTracker {
+ public:
+  using Listener = std::function<void(const ForegroundWindow&)>;
+
+  ForegroundTracker() = default;
+  ForegroundTracker(const ForegroundTracker&) = delete;
+  ForegroundTracker& operator=(const ForegroundTracker&) = delete;
+  virtual ~ForegroundTracker() = default;
+
+  // The window in front now, asked of the backend (the first check at start-up). It also
+  // becomes what later changes are measured against, so it is not reported again.
+  virtual ForegroundWindow Current() = 0;
+
+  // Called from Dispatch, on the main loop, once for every change of the window in front.
+  virtual void SetListener(Listener listener) = 0;
+
+  // Readable when Dispatch has something to read; the main loop watches it. -1: there is
+  // nothing to watch (the "none" tracker never changes).
+  virtual int Fd() const = 0;
+
+  // Reads everything pending without blocking and calls the listener per change.
+  virtual void Dispatch() = 0;
+
+  // "X11", "fake" or "none", for the log.
+  virtual std::string Name() const = 0;
+};
+
+// No backend here: nothing is ever in front, nothing changes.
+class NullForegroundTracker final : public ForegroundTracker {
+ public:
+  ForegroundWindow Current() override { return {}; }
+  void SetListener(Listener) override {}
+  int Fd() const override { return -1; }
+  void Dispatch() override {}
+  std::string Name() const override { return "none"; }
+};
+
+// For tests: the test says which window is in front; the fd becomes readable and the
+// next Dispatch reports each change in the order it was made. Setting the window that is
+// already in front is no change, as with the real backends. SetForeground may be called
+// from any thread; Dispatch and the listener run on the caller's.
+class FakeForegroundTracker final : public ForegroundTracker {
+ public:
+  FakeForegroundTracker();
+
+  void SetForeground(const ForegroundWindow& window);
+
+  ForegroundWindow Current() override;
+  void SetListener(Listener listener) override;
+  int Fd() const override { return m_fd.Get(); }
+  void Dispatch() override;
+  std::string Name() const override { return "fake"; }
+
+ private:
+  UniqueFd m_fd;  // eventfd: nonzero while changes wait for Dispatch
+  std::mutex m_m;
+  ForegroundWindow m_front;
+  std::deque<ForegroundWindow> m_pending;
+  Listener m_listener;
+};
+
+// The X11 backend (CMake option ORB_WITH_X11_FOREGROUND): its own connection to $DISPLAY,
+// watching _NET_ACTIVE_WINDOW on the root window. Null, with the reason in *pError, when
+// the display does not open or its window manager does not publish the active window.
+std::unique_ptr<ForegroundTracker> CreateX11ForegroundTracker(std::string* pError);
+bool X11ForegroundTrackerBuilt();
+
+// Start-up choice, written to the log ("Foreground: X11", "Foreground: none (why)").
+// ORB_FOREGROUND=x11|none forces one; otherwise X11 when it works here. Never null: with
+// no backend it returns a NullForegroundTracker.
+std::unique_ptr<ForegroundTracker> SelectForegroundTracker();
+
+}  // namespace orb::platform
