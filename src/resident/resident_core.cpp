@@ -31,7 +31,7 @@ constexpr int kIdsSetDefault = 140;
 
 // A version rule 1-4 compares the file version; a program without one (every native
 // program) matches no such record.
-bool MatchesApplication(const ProfileRecord& record, const ResidentAppInfo& info) {
+bool MatchesApplication(const ProfileRecord& record, const platform::AppInfo& info) {
   if (!EqualsIgnoringCase(FieldText(record.szExeName), info.sExeName)) {
     return false;
   }
@@ -65,7 +65,9 @@ void CResidentCore::Initialise(std::uint64_t nFrontWindow, int nFrontPid) {
 }
 
 void CResidentCore::CheckForegroundWindow(std::uint64_t nWindow, int nPid) {
-  if (nWindow == m_hForegroundWnd) {
+  // Window managers clear the active window for a moment while they switch; "no window"
+  // keeps the application that was in front, or every switch would choose twice.
+  if (nWindow == 0 || nWindow == m_hForegroundWnd) {
     return;
   }
   m_hForegroundWnd = nWindow;
@@ -91,9 +93,15 @@ void CResidentCore::OnSelectProfile() {
   if (pTable == nullptr) {
     return;
   }
-  ResidentAppInfo info;
-  if (m_nForegroundPid != 0 && m_config.getAppInfo) {
-    m_config.getAppInfo(m_nForegroundPid, &info);  // unreadable: the empty name
+  platform::AppInfo info;
+  if (m_nForegroundPid != 0) {
+    // Unreadable (gone, another user's): the empty name, which only an empty szExeName
+    // matches.
+    if (m_config.getAppInfo) {
+      m_config.getAppInfo(m_nForegroundPid, &info);
+    } else {
+      platform::GetAppInfo(m_nForegroundPid, &info);
+    }
   }
   WriteLog("Application is %s\r\n", info.sExeName.c_str());
 

@@ -23,6 +23,7 @@
 #include "base/string_table.h"
 #include "device/hid_device_record.h"
 #include "engine/device_thread.h"
+#include "platform/process/app_info.h"
 #include "profiles/host_library.h"
 #include "profiles/profile_store.h"
 
@@ -36,15 +37,6 @@ class Clock;
 class KeySink;
 }  // namespace platform
 
-// What GetAppInfo found out about a process: its executable name (upper case) and, for
-// a Windows program, the file version words.
-struct ResidentAppInfo {
-  std::string sExeName;
-  bool blHasVersion = false;
-  std::uint32_t dwVersionMS = 0;
-  std::uint32_t dwVersionLS = 0;
-};
-
 struct ResidentConfig {
   std::filesystem::path dataFile = "ORB.DAT";
   std::span<const std::uint8_t> defaultTable;
@@ -52,8 +44,9 @@ struct ResidentConfig {
   int nOwnPid = 0;
   platform::KeySink* pKeySink = nullptr;
   platform::Clock* pClock = nullptr;
-  // The application information of a process id; false when it cannot be read.
-  std::function<bool(int nPid, ResidentAppInfo*)> getAppInfo;
+  // The application information of a process id; false when it cannot be read. Unset:
+  // the real one, from /proc.
+  std::function<bool(int nPid, platform::AppInfo*)> getAppInfo;
   // The host library link's sleep (tests pass one that does not sleep).
   CHostLibraryLink::SleepFunction hostSleep;
 };

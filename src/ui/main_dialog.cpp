@@ -1,16 +1,42 @@
 #include "ui/main_dialog.h"
 
+#include <unistd.h>
+
 #include <cinttypes>
 
+#include <QAction>
 #include <QApplication>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QEventLoop>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QScreen>
+#include <QSocketNotifier>
 
 #include "base/write_log.h"
+#include "platform/foreground/foreground_tracker.h"
+#include "platform/hid/hid_monitor.h"
+#include "platform/keys/key_sink.h"
+#include "platform/time/clock.h"
+#include "profiles/default_tables.h"
+#include "resident/resident_core.h"
+#include "shell/settings_store.h"
+#include "ui/about_dialog.h"
+#include "ui/resident_notice.h"
+#include "ui/tray_icon.h"
+
+// The icons are compiled into this static library; their registration must be called.
+static void InitIconResources() { Q_INIT_RESOURCE(icons); }
 
 namespace orb {
 namespace {
+
+constexpr int kIdsProductName = 102;
+constexpr int kHostModePollMs = 100;
+// While a controller is listed but cannot be opened (its node's permissions), look again
+// this often: udev may fix the permissions without telling us by an event we watch.
+constexpr int kReconnectPollMs = 500;
 
 QEvent::Type PostedMessageType() {
   static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
@@ -27,23 +53,145 @@ class CPostedMessageEvent final : public QEvent {
   std::intptr_t m_lParam;
 };
 
+QIcon ProgramIcon() {
+  InitIconResources();
+  return QIcon(QStringLiteral(":/icons/orb.svg"));
+}
+
 }  // namespace
 
-CMainDialog::CMainDialog(bool blSilent, QWidget* pParent) : QDialog(pParent), m_blSilent(blSilent) {}
+CMainDialog::CMainDialog(bool blSilent, QWidget* pParent) : CMainDialog(blSilent, ResidentConfig{}, pParent) {}
 
-CMainDialog::~CMainDialog() { WriteLog("CMainDialog: destroyed\r\n"); }
+CMainDialog::CMainDialog(bool blSilent, const ResidentConfig& config, QWidget* pParent)
+    : QDialog(pParent), m_blSilent(blSilent), m_language(CurrentUiLanguage()), m_hIcon(ProgramIcon()) {
+  ResidentConfig core = config;
+  core.language = m_language;
+  if (core.defaultTable.empty()) core.defaultTable = DefaultTable(m_language);
+  if (core.nOwnPid == 0) core.nOwnPid = static_cast<int>(::getpid());
+  if (core.pClock == nullptr) core.pClock = &platform::RealClock();
+  if (core.pKeySink == nullptr) {
+    m_pKeySink = platform::SelectKeySink(*core.pClock);
+    core.pKeySink = m_pKeySink.get();
+  }
+  ResidentView& view = *this;
+  m_pCore = std::make_unique<CResidentCore>(view, *this, std::move(core));
+  m_pTrayIcon = std::make_unique<CTrayIcon>(m_language, m_hIcon);
+
+  setWindowIcon(m_hIcon);
+  setWindowTitle(QString::fromUtf8(LoadString(kIdsProductName, m_language)));
+  // The tray menu's commands are also the window's own menu (right click), so that they
+  // stay reachable where no tray host shows the icon.
+  CTrayIcon& tray = *m_pTrayIcon;
+  connect(&tray, &CTrayIcon::ShowWindowRequested, this, &CMainDialog::OnSet);
+  connect(&tray.ShowWindowAction(), &QAction::triggered, this, &CMainDialog::OnSet);
+  connect(&tray.SetDefaultAction(), &QAction::triggered, this, [this] { m_pCore->OnSetDefault(); });
+  connect(&tray.StayAction(), &QAction::triggered, this, &CMainDialog::OnStayAtStartup);
+  connect(&tray.AboutAction(), &QAction::triggered, this, &CMainDialog::OnAbout);
+  connect(&tray.ExitAction(), &QAction::triggered, this, &CMainDialog::OnExit);
+  for (QAction* pAction : {&tray.SetDefaultAction(), &tray.StayAction(), &tray.AboutAction(), &tray.ExitAction()}) {
+    addAction(pAction);
+  }
+  setContextMenuPolicy(Qt::ActionsContextMenu);
+
+  m_hostModeTimer.setInterval(kHostModePollMs);
+  connect(&m_hostModeTimer, &QTimer::timeout, this, [this] { m_pCore->PollHostMode(); });
+  m_reconnectTimer.setInterval(kReconnectPollMs);
+  connect(&m_reconnectTimer, &QTimer::timeout, this, &CMainDialog::ConnectController);
+}
+
+CMainDialog::~CMainDialog() {
+  Finish();
+  WriteLog("CMainDialog: destroyed\r\n");
+}
+
+void CMainDialog::Initialise() {
+  m_blInitialised = true;
+  m_pForeground = platform::SelectForegroundTracker();
+  const platform::ForegroundWindow front = m_pForeground->Current();
+  m_pCore->Initialise(front.nWindow, front.nPid);
+
+  // Centred, hidden until "Show Window...".
+  adjustSize();
+  if (const QScreen* pScreen = QGuiApplication::primaryScreen()) {
+    const QRect area = pScreen->availableGeometry();
+    move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
+  }
+  setWindowFlag(Qt::WindowStaysOnTopHint, true);
+
+  if (CTrayIcon::TrayAvailable()) {
+    m_pTrayIcon->SetIcon(QString::fromStdString(m_pCore->TrayTip()));
+  } else {
+    WriteLog("CMainDialog: no notification area; start the program again to show its window\r\n");
+  }
+  std::uint32_t dwStartup = 1;
+  MX8RegGetValue(&dwStartup, "Startup");
+  m_pTrayIcon->m_blStartup = dwStartup != 0;
+  std::uint32_t dwShowStay = 1;
+  MX8RegGetValue(&dwShowStay, "ShowStay");
+  if (dwShowStay != 0 && !m_blSilent && m_pModalDlg == nullptr) {
+    // After the loop runs, so that Exit and signals can reach the notice.
+    QTimer::singleShot(0, this, &CMainDialog::ShowResidentNotice);
+  }
+  StartWatching();
+  ConnectController();
+}
+
+void CMainDialog::StartWatching() {
+  m_pForeground->SetListener([this](const platform::ForegroundWindow& front) {
+    m_pCore->CheckForegroundWindow(front.nWindow, front.nPid);
+  });
+  if (m_pForeground->Fd() >= 0) {
+    m_pForegroundNotifier = std::make_unique<QSocketNotifier>(m_pForeground->Fd(), QSocketNotifier::Read);
+    connect(m_pForegroundNotifier.get(), &QSocketNotifier::activated, this, [this] { m_pForeground->Dispatch(); });
+  }
+  m_pMonitor = platform::CreateHidMonitor();
+  if (m_pMonitor && m_pMonitor->Fd() >= 0) {
+    m_pMonitorNotifier = std::make_unique<QSocketNotifier>(m_pMonitor->Fd(), QSocketNotifier::Read);
+    connect(m_pMonitorNotifier.get(), &QSocketNotifier::activated, this, [this] {
+      if (m_pMonitor->Dispatch()) ConnectController();
+    });
+  } else {
+    // No event source: fall back to looking every so often.
+    m_reconnectTimer.start();
+  }
+}
+
+void CMainDialog::ConnectController() {
+  const bool blConnected = m_pCore->ConnectController();
+  if (blConnected || !m_pCore->ControllerPresentButClosed()) {
+    if (m_pMonitor) m_reconnectTimer.stop();
+  } else if (!m_reconnectTimer.isActive()) {
+    m_reconnectTimer.start();
+  }
+}
+
+void CMainDialog::Finish() {
+  if (!m_blInitialised) {
+    return;
+  }
+  m_blInitialised = false;
+  m_hostModeTimer.stop();
+  m_reconnectTimer.stop();
+  m_pMonitorNotifier.reset();
+  m_pForegroundNotifier.reset();
+  m_pCore->Destroy();
+  m_pTrayIcon->RemoveIcon();
+}
 
 int CMainDialog::RunModal() {
+  Initialise();
   QEventLoop loop;
   m_pModalLoop = &loop;
   setResult(0);
   show();  // refused while m_blKeepHidden is set
   loop.exec();
   m_pModalLoop = nullptr;
+  Finish();
   return result();
 }
 
 void CMainDialog::done(int nResult) {
+  m_blEnding = true;
   QDialog::done(nResult);
   if (m_pModalLoop != nullptr) {
     m_pModalLoop->exit(nResult);
@@ -64,7 +212,78 @@ bool CMainDialog::event(QEvent* pEvent) {
 }
 
 void CMainDialog::OnMessage(std::uint32_t nMsg, std::uintptr_t wParam, std::intptr_t lParam) {
-  WriteLog("CMainDialog: message %" PRIu32 " (%" PRIuPTR ", %" PRIdPTR ") not handled\r\n", nMsg, wParam, lParam);
+  if (!m_blInitialised) {
+    return;  // after the end: the core has released everything these would touch
+  }
+  switch (nMsg) {
+    case WM_SELECTPROFILE:
+      m_pCore->OnSelectProfile();
+      return;
+    case WM_MODECHANGE:
+      m_pCore->OnModeChange(wParam);
+      return;
+    case WM_DEVICEREMOVED:
+      m_pCore->OnDeviceRemoved();
+      ConnectController();  // it may be back already; its arrival came before this
+      return;
+    default:
+      WriteLog("CMainDialog: message %" PRIu32 " (%" PRIuPTR ", %" PRIdPTR ") not handled\r\n", nMsg, wParam, lParam);
+  }
+}
+
+bool CMainDialog::HasTrayIcon() const { return m_pTrayIcon->Shown(); }
+
+void CMainDialog::OnSet() {
+  if (m_pModalDlg != nullptr) {
+    WriteLog("OnSet: show Window\r\n");
+    m_pModalDlg->show();
+    m_pModalDlg->raise();
+    m_pModalDlg->activateWindow();
+    return;
+  }
+  m_blKeepHidden = false;
+  show();
+  raise();
+  activateWindow();
+}
+
+void CMainDialog::RunSmallDialog(QDialog& dialog) {
+  m_pModalDlg = &dialog;
+  dialog.exec();
+  m_pModalDlg = nullptr;
+}
+
+void CMainDialog::ShowResidentNotice() {
+  if (m_pModalDlg != nullptr || m_blEnding) {
+    return;
+  }
+  CResidentNotice notice(m_language, [](bool blHide) { MX8RegSetValue(blHide ? 0 : 1, "ShowStay"); }, this);
+  RunSmallDialog(notice);
+}
+
+void CMainDialog::OnAbout() {
+  if (m_pModalDlg != nullptr) {
+    OnSet();  // one small dialog at a time: bring the open one forward
+    return;
+  }
+  if (m_blEnding) {
+    return;
+  }
+  CAboutDialog about(m_language, m_hIcon, this);
+  RunSmallDialog(about);
+}
+
+void CMainDialog::OnStayAtStartup() {
+  CTrayIcon& tray = *m_pTrayIcon;
+  tray.m_blStartup = !tray.m_blStartup;
+  MX8RegSetValue(tray.m_blStartup ? 1 : 0, "Startup");
+}
+
+void CMainDialog::OnExit() {
+  if (m_pModalDlg != nullptr) {
+    m_pModalDlg->reject();
+  }
+  done(QDialog::Accepted);
 }
 
 void CMainDialog::setVisible(bool blVisible) {
@@ -89,7 +308,51 @@ void CMainDialog::EndProgram() {
       pModal->close();
     }
   }
+  if (m_pModalDlg != nullptr) {
+    m_pModalDlg->reject();
+  }
   done(QDialog::Accepted);
+}
+
+// ResidentView
+
+void CMainDialog::SetTrayTip(const std::string& sTip) {
+  if (m_pTrayIcon->Shown()) {
+    m_pTrayIcon->SetIcon(QString::fromStdString(sTip));
+  }
+}
+
+void CMainDialog::SelectApplication(std::uint32_t) {
+  // The key panel's application list arrives with the settings window's controls.
+}
+
+void CMainDialog::RefreshPanel() {
+  // As SelectApplication: nothing is shown yet that the table's contents change.
+}
+
+void CMainDialog::EnableApply(bool) {
+  // "&Apply" arrives with the settings window's controls.
+}
+
+bool CMainDialog::AskOkCancel(const std::string& sText, const std::string& sCaption) {
+  QMessageBox box(QMessageBox::Question, QString::fromStdString(sCaption), QString::fromStdString(sText),
+                  QMessageBox::Ok | QMessageBox::Cancel, isVisible() ? this : nullptr);
+  box.setWindowIcon(m_hIcon);
+  return box.exec() == QMessageBox::Ok;
+}
+
+void CMainDialog::ResetStartupSettings() {
+  MX8RegSetValue(1, "Startup");
+  MX8RegSetValue(1, "ShowStay");
+  m_pTrayIcon->m_blStartup = true;
+}
+
+void CMainDialog::SetHostModePolling(bool blOn) {
+  if (blOn) {
+    m_hostModeTimer.start();
+  } else {
+    m_hostModeTimer.stop();
+  }
 }
 
 }  // namespace orb

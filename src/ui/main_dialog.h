@@ -1,26 +1,48 @@
 #pragma once
 // The program's one window, run modally for the whole life of the program. It starts
 // hidden and stays hidden until "Show Window..." (m_blKeepHidden); OK and Cancel hide it
-// again without ending the program. Worker threads reach it only through
-// MessageTarget::Post, which queues a custom event for this window's thread.
+// again without ending the program. It owns the resident core (profiles, selection,
+// connection, device threads) and drives it from the tray menu, its timers, the device
+// monitor, the foreground tracker and the messages posted to it. Worker threads reach it
+// only through MessageTarget::Post, which queues a custom event for this window's thread.
 
 #include <cstdint>
+#include <memory>
 
 #include <QDialog>
+#include <QIcon>
+#include <QPointer>
+#include <QTimer>
 
 #include "base/message_target.h"
+#include "base/string_table.h"
+#include "resident/resident_view.h"
 
 class QEventLoop;
+class QSocketNotifier;
 
 namespace orb {
 
-class CMainDialog final : public QDialog, public MessageTarget {
+class CResidentCore;
+class CTrayIcon;
+struct ResidentConfig;
+
+namespace platform {
+class ForegroundTracker;
+class HidMonitor;
+class KeySink;
+}  // namespace platform
+
+class CMainDialog final : public QDialog, public MessageTarget, private ResidentView {
  public:
   // blSilent: started with "/S" from the session's autostart (m_blSilent).
   explicit CMainDialog(bool blSilent, QWidget* pParent = nullptr);
+  // For tests: the core's configuration as given (data file, default table, key sink...).
+  CMainDialog(bool blSilent, const ResidentConfig& config, QWidget* pParent = nullptr);
   ~CMainDialog() override;
 
-  // Runs the window's loop until done() (Exit, or EndProgram) and returns the result.
+  // Initialises the window (profiles, tray icon, notice, controller) and runs its loop
+  // until done() (Exit, or EndProgram); then ends the program's work in its order.
   // Unlike QDialog::exec() the loop does not end when the window is hidden.
   int RunModal();
 
@@ -31,7 +53,16 @@ class CMainDialog final : public QDialog, public MessageTarget {
   // loop. The shell calls it on SIGTERM, SIGINT and SIGHUP.
   void EndProgram();
 
+  // "&Show Window...": the small dialog open over the window to the front, else the
+  // window itself, topmost and active.
+  void OnSet();
+  // Without a tray host the icon cannot be seen: a second start then shows the window.
+  bool HasTrayIcon() const;
+
   bool IsSilent() const { return m_blSilent; }
+  CResidentCore& Core() { return *m_pCore; }
+  CTrayIcon& TrayIcon() { return *m_pTrayIcon; }
+  QDialog* ModalDialog() const { return m_pModalDlg; }
 
   // Refuses to show the window while m_blKeepHidden is set, so RunModal's show() and
   // anything else that shows it leave it hidden.
@@ -45,11 +76,43 @@ class CMainDialog final : public QDialog, public MessageTarget {
   bool event(QEvent* pEvent) override;
 
  private:
+  void Initialise();
+  void Finish();
   void OnMessage(std::uint32_t nMsg, std::uintptr_t wParam, std::intptr_t lParam);
+  void ConnectController();
+  void OnAbout();
+  void OnStayAtStartup();
+  void OnExit();
+  void ShowResidentNotice();
+  void RunSmallDialog(QDialog& dialog);
+  void StartWatching();
+
+  // ResidentView
+  void SetTrayTip(const std::string& sTip) override;
+  void SelectApplication(std::uint32_t nIndex) override;
+  void RefreshPanel() override;
+  void EnableApply(bool blEnable) override;
+  bool AskOkCancel(const std::string& sText, const std::string& sCaption) override;
+  void ResetStartupSettings() override;
+  void SetHostModePolling(bool blOn) override;
 
   bool m_blSilent;
   bool m_blKeepHidden = true;
+  bool m_blInitialised = false;
+  bool m_blEnding = false;  // done() was called: no small dialog opens any more
+  UiLanguage m_language;
+  QIcon m_hIcon;
   QEventLoop* m_pModalLoop = nullptr;
+  QPointer<QDialog> m_pModalDlg;
+  std::unique_ptr<platform::KeySink> m_pKeySink;
+  std::unique_ptr<CResidentCore> m_pCore;
+  std::unique_ptr<CTrayIcon> m_pTrayIcon;
+  std::unique_ptr<platform::HidMonitor> m_pMonitor;
+  std::unique_ptr<QSocketNotifier> m_pMonitorNotifier;
+  std::unique_ptr<platform::ForegroundTracker> m_pForeground;
+  std::unique_ptr<QSocketNotifier> m_pForegroundNotifier;
+  QTimer m_hostModeTimer;    // 100 ms while a host-mode profile is current
+  QTimer m_reconnectTimer;   // while a controller is present but cannot be opened
 };
 
 }  // namespace orb

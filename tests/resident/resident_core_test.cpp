@@ -125,7 +125,7 @@ class ResidentCoreTest : public ::testing::Test {
     config.pKeySink = &m_sink;
     config.pClock = &m_clock;
     config.hostSleep = [](unsigned) {};
-    config.getAppInfo = [this](int nPid, ResidentAppInfo* pInfo) {
+    config.getAppInfo = [this](int nPid, platform::AppInfo* pInfo) {
       const auto it = m_processes.find(nPid);
       if (it == m_processes.end()) return false;
       *pInfo = it->second;
@@ -135,7 +135,7 @@ class ResidentCoreTest : public ::testing::Test {
     m_pCore->Initialise(nFrontWindow, nFrontPid);
   }
   void Process(int nPid, const char* pExe, bool blVersion = false, std::uint32_t dwMS = 0) {
-    m_processes[nPid] = ResidentAppInfo{pExe, blVersion, dwMS, 0};
+    m_processes[nPid] = platform::AppInfo{pExe, blVersion, dwMS, 0};
   }
   // The window thread handles what was posted, and what that posts in turn.
   void Pump() {
@@ -175,7 +175,7 @@ class ResidentCoreTest : public ::testing::Test {
   platform::RecordingKeySink m_sink{m_clock};
   RecordingView m_view;
   QueueWindow m_window;
-  std::map<int, ResidentAppInfo> m_processes;
+  std::map<int, platform::AppInfo> m_processes;
   std::vector<std::uint32_t> m_handled;
   std::unique_ptr<CResidentCore> m_pCore;
 };
@@ -218,6 +218,8 @@ TEST_F(ResidentCoreTest, OnlyAChangeOfProcessChoosesAgainAndTheOwnWindowSetsSelf
   Start({Record("EDIT.EXE", "Edit", 0)}, 1, 201);
   test::LogCapture log;
   Front(2, 201);  // another window of the application already in front
+  Front(0, 0);    // the window manager between two windows: no window in front
+  Front(1, 201);
   EXPECT_TRUE(m_handled.empty());
   EXPECT_EQ(log.Text(), "");
   Front(3, 100);  // our own settings window

@@ -22,6 +22,12 @@ class OrbOnX11 : public ::testing::Test {
       GTEST_SKIP() << "needs an X display (DISPLAY is not set)";
     }
     ASSERT_TRUE(m_x11.IsOpen()) << "cannot open DISPLAY " << std::getenv("DISPLAY");
+    // The resident notice would be a window of the first instance too (its caption is the
+    // product name); these tests are about the second start's message.
+    const fs::path config = fs::path(std::getenv("XDG_CONFIG_HOME")) / "TARN";
+    fs::create_directories(config);
+    const std::string text = "[General]\nShowStay=0\n";
+    WriteFileBytes(config / "ORB.conf", text.data(), text.size());
   }
 
   std::unique_ptr<ChildProcess> Start(const TempDir& dir, const std::vector<std::string>& args) {

@@ -1,34 +1,74 @@
+// The window on Qt's offscreen platform: its loop, its posted messages, its small dialogs
+// and the tray menu's commands. Offscreen has no notification area, so these also show
+// the program staying reachable without one.
 #include "ui/main_dialog.h"
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <thread>
 
+#include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QDialog>
+#include <QLabel>
 #include <QTimer>
 
 #include "base/log_capture.h"
 #include "base/write_log.h"
+#include "platform/hid/sim_hid_backend.h"
+#include "platform/keys/key_sink.h"
+#include "platform/time/clock.h"
+#include "resident/resident_core.h"
+#include "shell/settings_store.h"
+#include "ui/about_dialog.h"
+#include "ui/tray_icon.h"
 
+namespace orb {
 namespace {
 
-using orb::CMainDialog;
-using orb::test::LogCapture;
+using test::LogCapture;
 
 constexpr int kGuardMs = 20000;  // a loop that never ends fails the test instead of hanging it
 constexpr int kGuardResult = -7;
 
-// Runs the window like the application object does, with `during` called from its loop.
-int RunWith(CMainDialog& dialog, const std::function<void()>& during) {
-  QTimer::singleShot(0, &dialog, during);
-  QTimer::singleShot(kGuardMs, &dialog, [&] { dialog.done(kGuardResult); });
-  return dialog.RunModal();
-}
+// Every window here runs on the simulated controller, records its keys, and starts with
+// the resident notice turned off unless a test turns it on.
+class MainDialogTest : public ::testing::Test {
+ protected:
+  MainDialogTest() {
+    platform::SetCurrentHidBackend(&m_backend);
+    MX8RegSetValue(0, "ShowStay");
+    m_config.pKeySink = &m_sink;
+  }
+  ~MainDialogTest() override { platform::SetCurrentHidBackend(nullptr); }
 
-TEST(MainDialog, RunsHiddenUntilEndProgram) {
-  CMainDialog dialog(true);
+  // Runs the window like the application object does, with `during` called from its loop.
+  int RunWith(CMainDialog& dialog, const std::function<void()>& during) {
+    QTimer::singleShot(0, &dialog, during);
+    QTimer::singleShot(kGuardMs, &dialog, [&] { dialog.done(kGuardResult); });
+    return dialog.RunModal();
+  }
+  // Calls `then` once a small dialog has opened over the window.
+  void WhenModal(CMainDialog& dialog, const std::function<void(QDialog&)>& then) {
+    QTimer::singleShot(0, &dialog, [this, &dialog, then] {
+      if (dialog.ModalDialog() != nullptr) {
+        then(*dialog.ModalDialog());
+      } else {
+        WhenModal(dialog, then);
+      }
+    });
+  }
+
+  platform::SimulatedHidBackend m_backend;
+  platform::RecordingKeySink m_sink{platform::RealClock()};
+  ResidentConfig m_config;
+};
+
+TEST_F(MainDialogTest, RunsHiddenUntilEndProgram) {
+  CMainDialog dialog(true, m_config);
   EXPECT_TRUE(dialog.IsSilent());
   bool blWasVisible = true;
   const int nResult = RunWith(dialog, [&] {
@@ -41,12 +81,14 @@ TEST(MainDialog, RunsHiddenUntilEndProgram) {
   EXPECT_EQ(nResult, QDialog::Accepted);
 }
 
-TEST(MainDialog, CancelAndHidingDoNotEndTheProgram) {
-  CMainDialog dialog(false);
+TEST_F(MainDialogTest, CancelAndHidingDoNotEndTheProgram) {
+  CMainDialog dialog(false, m_config);
   bool blStillRunning = false;
   const int nResult = RunWith(dialog, [&] {
+    dialog.OnSet();
+    EXPECT_TRUE(dialog.isVisible());
     dialog.reject();
-    dialog.hide();
+    EXPECT_FALSE(dialog.isVisible());
     QTimer::singleShot(0, &dialog, [&] {
       blStillRunning = true;
       dialog.EndProgram();
@@ -56,35 +98,115 @@ TEST(MainDialog, CancelAndHidingDoNotEndTheProgram) {
   EXPECT_EQ(nResult, QDialog::Accepted);
 }
 
-TEST(MainDialog, EndProgramClosesTheDialogOpenOverTheWindow) {
-  CMainDialog dialog(false);
-  int nInnerResult = kGuardResult;
-  const int nResult = RunWith(dialog, [&] {
-    QDialog about(&dialog);
-    QTimer::singleShot(0, &dialog, [&] { dialog.EndProgram(); });
-    nInnerResult = about.exec();
-  });
-  EXPECT_EQ(nInnerResult, QDialog::Rejected);
-  EXPECT_EQ(nResult, QDialog::Accepted);
+TEST_F(MainDialogTest, WithoutANotificationAreaItSaysSoAndTheMenuIsOnTheWindow) {
+  LogCapture log;
+  CMainDialog dialog(false, m_config);
+  RunWith(dialog, [&] { dialog.EndProgram(); });
+  EXPECT_FALSE(dialog.HasTrayIcon());
+  EXPECT_NE(log.Text().find("CMainDialog: no notification area; start the program again to show its window\r\n"),
+            std::string::npos);
+  // Exit, About, Set to default and Stay are the window's own context menu too.
+  EXPECT_EQ(dialog.contextMenuPolicy(), Qt::ActionsContextMenu);
+  QStringList texts;
+  for (const QAction* pAction : dialog.actions()) texts << pAction->text();
+  EXPECT_EQ(texts, (QStringList{"Set to &default", "S&tay when the system begins", "&About this program...", "E&xit"}));
 }
 
-TEST(MainDialog, PostedMessagesArriveInOrderOnTheWindowThread) {
+TEST_F(MainDialogTest, ShowWindowWithTheAboutBoxOpenBringsTheBoxAndExitClosesItFirst) {
+  CMainDialog dialog(false, m_config);
+  std::string sVersion;
+  bool blMainShown = true;
+  int nAboutResult = kGuardResult;
+  const int nResult = RunWith(dialog, [&] {
+    WhenModal(dialog, [&](QDialog& about) {
+      sVersion = about.findChild<QLabel*>(QStringLiteral("VersionLine"))->text().toStdString();
+      dialog.TrayIcon().ShowWindowAction().trigger();
+      blMainShown = dialog.isVisible();
+      EXPECT_TRUE(about.isVisible());
+      dialog.TrayIcon().ExitAction().trigger();
+    });
+    dialog.TrayIcon().AboutAction().trigger();  // runs the box modally until Exit
+    nAboutResult = dialog.result();
+  });
+  EXPECT_EQ(sVersion, "SpinPad TK-4 Version 1.14");
+  EXPECT_FALSE(blMainShown);
+  EXPECT_EQ(nResult, QDialog::Accepted);
+  EXPECT_EQ(dialog.ModalDialog(), nullptr);
+  (void)nAboutResult;
+}
+
+TEST_F(MainDialogTest, TheNoticeShowsOnANormalStartAndItsBoxWritesShowStayAtEachClick) {
+  MX8RegSetValue(1, "ShowStay");
+  CMainDialog dialog(false, m_config);
+  std::vector<std::uint32_t> values;
+  RunWith(dialog, [&] {
+    WhenModal(dialog, [&](QDialog& notice) {
+      auto* pBox = notice.findChild<QCheckBox*>(QStringLiteral("HideMessage"));
+      ASSERT_NE(pBox, nullptr);
+      EXPECT_FALSE(pBox->isChecked());
+      for (int i = 0; i < 3; ++i) {
+        pBox->click();
+        std::uint32_t dwValue = 99;
+        MX8RegGetValue(&dwValue, "ShowStay");
+        values.push_back(dwValue);
+      }
+      notice.accept();
+      dialog.EndProgram();
+    });
+  });
+  EXPECT_EQ(values, (std::vector<std::uint32_t>{0, 1, 0}));
+}
+
+TEST_F(MainDialogTest, ASilentStartNeverShowsTheNotice) {
+  MX8RegSetValue(1, "ShowStay");
+  CMainDialog dialog(true, m_config);
+  bool blSawModal = false;
+  RunWith(dialog, [&] {
+    // After the loop has run once more: a notice would be open by then.
+    QTimer::singleShot(0, &dialog, [&] {
+      blSawModal = dialog.ModalDialog() != nullptr;
+      dialog.EndProgram();
+    });
+  });
+  EXPECT_FALSE(blSawModal);
+}
+
+TEST_F(MainDialogTest, StayAtStartupFlipsAndWritesTheSetting) {
+  MX8RegSetValue(1, "Startup");
+  CMainDialog dialog(true, m_config);
+  std::vector<std::uint32_t> values;
+  RunWith(dialog, [&] {
+    EXPECT_TRUE(dialog.TrayIcon().m_blStartup);
+    for (int i = 0; i < 2; ++i) {
+      dialog.TrayIcon().StayAction().trigger();
+      std::uint32_t dwValue = 99;
+      MX8RegGetValue(&dwValue, "Startup");
+      values.push_back(dwValue);
+    }
+    dialog.EndProgram();
+  });
+  EXPECT_EQ(values, (std::vector<std::uint32_t>{0, 1}));
+}
+
+TEST_F(MainDialogTest, PostedMessagesArriveInOrderOnTheWindowThread) {
   LogCapture log;
   std::string windowThreadLines;
   std::string workerThreadLines = "unset";
+  std::size_t nBefore = 0;
   {
-    CMainDialog dialog(false);
+    CMainDialog dialog(false, m_config);
     int nResult = RunWith(dialog, [&] {
+      nBefore = log.Text().size();
       std::thread worker([&] {
-        dialog.Post(1036, 0, 0);
-        dialog.Post(1035, 2, -1);
-        dialog.Post(1039, 7, 0);
-        workerThreadLines = log.Text();  // the window thread waits in join(): nothing ran yet
+        dialog.Post(1100, 0, 0);
+        dialog.Post(1101, 2, -1);
+        dialog.Post(1102, 7, 0);
+        workerThreadLines = log.Text().substr(nBefore);  // the window thread waits in join()
       });
       worker.join();
       // Queued after the worker's three, so it runs after them.
       QTimer::singleShot(0, &dialog, [&] {
-        windowThreadLines = log.Text();
+        windowThreadLines = log.Text().substr(nBefore);
         dialog.EndProgram();
       });
     });
@@ -92,10 +214,33 @@ TEST(MainDialog, PostedMessagesArriveInOrderOnTheWindowThread) {
   }
   EXPECT_EQ(workerThreadLines, "");
   EXPECT_EQ(windowThreadLines,
-            "CMainDialog: message 1036 (0, 0) not handled\r\n"
-            "CMainDialog: message 1035 (2, -1) not handled\r\n"
-            "CMainDialog: message 1039 (7, 0) not handled\r\n");
+            "CMainDialog: message 1100 (0, 0) not handled\r\n"
+            "CMainDialog: message 1101 (2, -1) not handled\r\n"
+            "CMainDialog: message 1102 (7, 0) not handled\r\n");
   EXPECT_TRUE(log.Text().ends_with("CMainDialog: destroyed\r\n"));
 }
 
+TEST_F(MainDialogTest, TheControllerIsConnectedAtStartAndItsBitsAreOffAtTheEnd) {
+  const std::string sPath = m_backend.AddController();
+  LogCapture log;
+  {
+    CMainDialog dialog(true, m_config);
+    RunWith(dialog, [&] {
+      EXPECT_TRUE(dialog.Core().Connected());
+      dialog.EndProgram();
+    });
+  }
+  EXPECT_NE(log.Text().find("Controller connected!\r\n"), std::string::npos);
+  const auto reports = m_backend.FeatureReports(sPath);
+  ASSERT_FALSE(reports.empty());
+  EXPECT_EQ(reports.back(), (std::vector<std::uint8_t>{3, 0}));
+}
+
+TEST(AboutDialog, TheVersionLineRunsMinorAndBuildTogether) {
+  EXPECT_EQ(FormatVersionLine("SpinPad TK-4 Version", 1, 1, 4), "SpinPad TK-4 Version 1.14");
+  EXPECT_EQ(FormatVersionLine("SpinPad TK-4 Version", 2, 3, 12), "SpinPad TK-4 Version 2.312");
+  EXPECT_EQ(ProgramVersionLine(UiLanguage::Japanese), "SpinPad TK-4 Version 1.14");
+}
+
 }  // namespace
+}  // namespace orb

@@ -1,0 +1,33 @@
+#include "ui/ui_texts.h"
+
+namespace orb {
+namespace {
+
+constexpr TrayMenuTexts kTrayEnglish{"&Show Window...", "Set to &default", "S&tay when the system begins",
+                                     "&About this program...", "E&xit"};
+constexpr TrayMenuTexts kTrayJapanese{"キー設定(&S)...", "標準に戻す(&D)", "Windows起動時に常駐する(&T)",
+                                      "このプログラムについて(&A)...", "終了(&X)"};
+
+constexpr NoticeTexts kNoticeEnglish{"Program has been stayed", "&Hide this message", "OK"};
+constexpr NoticeTexts kNoticeJapanese{"プログラムが常駐しました", "今後、このメッセージを表示しない", "OK"};
+
+constexpr AboutTexts kAboutEnglish{"About this program",
+                                   "Plays the jog/shuttle controller into the application in front.", "OK"};
+constexpr AboutTexts kAboutJapanese{"ﾊﾞｰｼﾞｮﾝ情報", "ジョグ/シャトルコントローラの操作を前面のアプリケーションに送ります。",
+                                    "OK"};
+
+}  // namespace
+
+const TrayMenuTexts& TrayMenuText(UiLanguage language) {
+  return language == UiLanguage::Japanese ? kTrayJapanese : kTrayEnglish;
+}
+
+const NoticeTexts& NoticeText(UiLanguage language) {
+  return language == UiLanguage::Japanese ? kNoticeJapanese : kNoticeEnglish;
+}
+
+const AboutTexts& AboutText(UiLanguage language) {
+  return language == UiLanguage::Japanese ? kAboutJapanese : kAboutEnglish;
+}
+
+}  // namespace orb

@@ -1,0 +1,36 @@
+#pragma once
+// The texts of the window's menus and small dialogs that have no string id, in English
+// and Japanese. Numbered strings come from the string tables (base/string_table.h).
+
+#include "base/string_table.h"
+
+namespace orb {
+
+struct TrayMenuTexts {
+  const char* pShowWindow;    // 32771
+  const char* pSetDefault;    // 32774
+  const char* pStayAtStart;   // 32775
+  const char* pAbout;         // 32772
+  const char* pExit;          // 32773
+};
+
+struct NoticeTexts {
+  const char* pStayed;        // the resident notice's line
+  const char* pHideMessage;   // 1035
+  const char* pOk;            // 1
+};
+
+struct AboutTexts {
+  const char* pCaption;
+  const char* pNoticeLine;    // 1036
+  const char* pOk;
+};
+
+const TrayMenuTexts& TrayMenuText(UiLanguage language);
+const NoticeTexts& NoticeText(UiLanguage language);
+const AboutTexts& AboutText(UiLanguage language);
+
+// Menu texts mark their mnemonic with '&' as Qt does; the Japanese ones name it in
+// brackets at the end ("(&S)"), so both read the same in a Qt menu.
+
+}  // namespace orb
