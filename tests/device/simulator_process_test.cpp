@@ -90,15 +90,28 @@ bool ReadableWithin(int nFd, int nTimeoutMs) {
   return ::poll(&p, 1, nTimeoutMs) == 1 && (p.revents & POLLIN) != 0;
 }
 
+// A running simulator, and its socket backend as the current one.
+class SimulatorTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ::signal(SIGPIPE, SIG_IGN);
+    m_simulator.emplace(m_sSocket);
+    ASSERT_TRUE(m_simulator->WaitForLine("listening"));
+    m_pBackend = platform::CreateSimulatorClientBackend(m_sSocket);
+    platform::SetCurrentHidBackend(m_pBackend.get());
+  }
+  void TearDown() override { platform::SetCurrentHidBackend(nullptr); }
+
+  const std::string m_sSocket = (std::filesystem::current_path() / "controller.sock").string();
+  std::optional<SimulatorProcess> m_simulator;
+  std::unique_ptr<platform::HidBackend> m_pBackend;
+};
+
 // The simulator announces plugging to a watching connection as udev does for a node: the
 // client waits on the monitor's fd and then finds the device at the first look.
-TEST(SimulatorProcess, AMonitorHearsUnplugAndPlugAndFallsQuietWhenTheSimulatorEnds) {
-  ::signal(SIGPIPE, SIG_IGN);
-  const std::string sSocket = (std::filesystem::current_path() / "controller.sock").string();
-  std::optional<SimulatorProcess> simulator(std::in_place, sSocket);
-  ASSERT_TRUE(simulator->WaitForLine("listening"));
-  std::unique_ptr<platform::HidBackend> pBackend = platform::CreateSimulatorClientBackend(sSocket);
-  platform::SetCurrentHidBackend(pBackend.get());
+TEST_F(SimulatorTest, AMonitorHearsUnplugAndPlugAndFallsQuietWhenTheSimulatorEnds) {
+  std::optional<SimulatorProcess>& simulator = m_simulator;
+  const std::string& sSocket = m_sSocket;
   std::unique_ptr<platform::HidMonitor> pMonitor = platform::CreateHidMonitor();
   ASSERT_NE(pMonitor, nullptr);
   EXPECT_EQ(pMonitor->Name(), "simulator " + sSocket);
@@ -131,7 +144,6 @@ TEST(SimulatorProcess, AMonitorHearsUnplugAndPlugAndFallsQuietWhenTheSimulatorEn
   EXPECT_TRUE(pMonitor->Dispatch());
   EXPECT_FALSE(ReadableWithin(pMonitor->Fd(), 0));
   EXPECT_FALSE(pMonitor->Dispatch());
-  platform::SetCurrentHidBackend(nullptr);
 }
 
 TEST(SimulatorProcess, NoSimulatorMeansNoMonitor) {
@@ -140,13 +152,10 @@ TEST(SimulatorProcess, NoSimulatorMeansNoMonitor) {
   EXPECT_EQ(pBackend->CreateMonitor(), nullptr);
 }
 
-TEST(SimulatorProcess, FoundOpenedReadUnpluggedAndFoundAgain) {
-  ::signal(SIGPIPE, SIG_IGN);
-  const std::string sSocket = (std::filesystem::current_path() / "controller.sock").string();
-  SimulatorProcess simulator(sSocket);
-  ASSERT_TRUE(simulator.WaitForLine("listening"));
-  std::unique_ptr<platform::HidBackend> pBackend = platform::CreateSimulatorClientBackend(sSocket);
-  platform::SetCurrentHidBackend(pBackend.get());
+TEST_F(SimulatorTest, FoundOpenedReadUnpluggedAndFoundAgain) {
+  SimulatorProcess& simulator = *m_simulator;
+  const std::string& sSocket = m_sSocket;
+  platform::HidBackend* pBackend = m_pBackend.get();
 
   const auto devices = pBackend->Enumerate();
   ASSERT_EQ(devices.size(), 1u);
@@ -190,18 +199,12 @@ TEST(SimulatorProcess, FoundOpenedReadUnpluggedAndFoundAgain) {
   ASSERT_TRUE(GetControlEvent(record, &event));
   EXPECT_EQ(event.nValue, 14);
   CloseDeviceRecord(record, true);
-  platform::SetCurrentHidBackend(nullptr);
 }
 
 // As in the program: the device thread reads (and sees the unplug) while the window's
 // thread sends mode bits to the same node. Run under ThreadSanitizer too.
-TEST(SimulatorProcess, ModeBitsCanBeSentWhileTheReaderSeesTheUnplug) {
-  ::signal(SIGPIPE, SIG_IGN);
-  const std::string sSocket = (std::filesystem::current_path() / "controller.sock").string();
-  SimulatorProcess simulator(sSocket);
-  ASSERT_TRUE(simulator.WaitForLine("listening"));
-  std::unique_ptr<platform::HidBackend> pBackend = platform::CreateSimulatorClientBackend(sSocket);
-  platform::SetCurrentHidBackend(pBackend.get());
+TEST_F(SimulatorTest, ModeBitsCanBeSentWhileTheReaderSeesTheUnplug) {
+  SimulatorProcess& simulator = *m_simulator;
   HidDeviceRecord record;
   ASSERT_TRUE(FindAndOpenController(record));
   ASSERT_TRUE(simulator.WaitForLine("open 1"));
@@ -220,7 +223,6 @@ TEST(SimulatorProcess, ModeBitsCanBeSentWhileTheReaderSeesTheUnplug) {
   EXPECT_FALSE(record.pDevice->SetFeature(record.feature.report.data(), record.feature.report.size()))
       << "a node that is gone takes no reports (" << nSent << " went before)";
   CloseDeviceRecord(record, true);
-  platform::SetCurrentHidBackend(nullptr);
 }
 
 }  // namespace

@@ -98,6 +98,12 @@ class HostLibraryTest : public ::testing::Test {
   }
 
   bool LogHas(const std::string& text) const { return m_log.find(text) != std::string::npos; }
+  // HL_CLOSE, and what it logged.
+  std::string Close() {
+    m_log.clear();
+    m_link.HostLibraryControl(HL_CLOSE);
+    return m_log;
+  }
 
   std::string m_log;
   TestHost m_host{kHostLib};
@@ -179,14 +185,10 @@ TEST_F(HostLibraryTest, OtherEditorsUseVpOpenAndVpClose) {
   m_host.SetShuttle(true);
   EXPECT_TRUE(m_link.HostLibraryControl(HL_GET_MODE));
   EXPECT_EQ(m_table[0].dwFlags & PF_JOG, 0u);
-  m_log.clear();
-  m_link.HostLibraryControl(HL_CLOSE);
+  EXPECT_EQ(Close(), "VPClose : 3\r\n");
   EXPECT_EQ(m_host.Counters().nVpClose, 1);
-  EXPECT_EQ(m_log, "VPClose : 3\r\n");
-  m_log.clear();
-  m_link.HostLibraryControl(HL_CLOSE);
+  EXPECT_EQ(Close(), "VPClose : 3\r\n");
   EXPECT_EQ(m_host.Counters().nVpClose, 2);
-  EXPECT_EQ(m_log, "VPClose : 3\r\n");
 }
 
 TEST_F(HostLibraryTest, FailedOpenForgetsTheCommonBlockButStillCallsVpClose) {
@@ -199,10 +201,8 @@ TEST_F(HostLibraryTest, FailedOpenForgetsTheCommonBlockButStillCallsVpClose) {
   EXPECT_FALSE(m_link.HostLibraryControl(HL_GET_MODE));
   EXPECT_EQ(m_table[0].dwFlags, PF_HOSTMODE | PF_JOG);
   EXPECT_EQ(m_host.Counters().nGetCommonMem, 0);
-  m_log.clear();
-  m_link.HostLibraryControl(HL_CLOSE);
+  EXPECT_EQ(Close(), "VPClose : 3\r\n");
   EXPECT_EQ(m_host.Counters().nVpClose, 1);
-  EXPECT_EQ(m_log, "VPClose : 3\r\n");
 }
 
 TEST_F(HostLibraryTest, FailedZepOpenForgetsZepClose) {
@@ -211,10 +211,8 @@ TEST_F(HostLibraryTest, FailedZepOpenForgetsZepClose) {
   Select(0);
   EXPECT_FALSE(m_link.HostLibraryControl(HL_OPEN));
   EXPECT_EQ(m_host.Counters().nZepOpen, 1);
-  m_log.clear();
-  m_link.HostLibraryControl(HL_CLOSE);
+  EXPECT_EQ(Close(), "ZEPClose : ");
   EXPECT_EQ(m_host.Counters().nZepClose, 0);
-  EXPECT_EQ(m_log, "ZEPClose : ");
 }
 
 TEST_F(HostLibraryTest, LibraryThatDoesNotLoadLeavesOneSharedNullHandle) {
