@@ -332,6 +332,10 @@ class FileTableFull final {
 };
 
 TEST_F(RealClockTest, StopEndsAnIdleThreadWhoseReadEventGotNoFd) {
+#if defined(__SANITIZE_ADDRESS__)
+  // Its checks open pipes of their own, and fail (with false reports) in a full file table.
+  GTEST_SKIP() << "the address sanitizer's runtime needs free file descriptors";
+#endif
   test::LogCapture log;
   FileTableFull full;
   ASSERT_TRUE(m_control.Start(m_params));

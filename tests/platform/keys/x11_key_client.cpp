@@ -4,13 +4,19 @@
 //   release z 0x5
 // (the unshifted keysym and the Shift/Lock/Control/Mod1 bits of the state before the
 // event). Ends when its standard input closes or after 120 s without any event.
+// Options:
+//   --window-id     prints "window <id>" before "ready", for a test that activates it
+//   --net-wm-pid    sets _NET_WM_PID to its own pid (and WM_CLIENT_MACHINE)
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
+#include <limits.h>
 #include <poll.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -30,7 +36,19 @@ bool WaitForEvent(Display* pDisplay, int nTimeoutMs) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  bool blWindowId = false;
+  bool blNetWmPid = false;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--window-id") == 0) {
+      blWindowId = true;
+    } else if (std::strcmp(argv[i], "--net-wm-pid") == 0) {
+      blNetWmPid = true;
+    } else {
+      std::fprintf(stderr, "x11_key_client: unknown argument %s\n", argv[i]);
+      return 2;
+    }
+  }
   Display* pDisplay = XOpenDisplay(nullptr);
   if (pDisplay == nullptr) {
     std::fprintf(stderr, "x11_key_client: cannot open the display\n");
@@ -40,6 +58,16 @@ int main() {
   const Window window = XCreateSimpleWindow(pDisplay, RootWindow(pDisplay, nScreen), 10, 10, 200, 100, 0,
                                             BlackPixel(pDisplay, nScreen), WhitePixel(pDisplay, nScreen));
   XStoreName(pDisplay, window, "orb key client");
+  if (blNetWmPid) {
+    const unsigned long nPid = static_cast<unsigned long>(::getpid());
+    XChangeProperty(pDisplay, window, XInternAtom(pDisplay, "_NET_WM_PID", False), XA_CARDINAL, 32,
+                    PropModeReplace, reinterpret_cast<const unsigned char*>(&nPid), 1);
+    char host[HOST_NAME_MAX + 1] = {};
+    ::gethostname(host, sizeof host - 1);
+    XChangeProperty(pDisplay, window, XInternAtom(pDisplay, "WM_CLIENT_MACHINE", False), XA_STRING, 8,
+                    PropModeReplace, reinterpret_cast<const unsigned char*>(host),
+                    static_cast<int>(std::strlen(host)));
+  }
   XSelectInput(pDisplay, window, KeyPressMask | KeyReleaseMask | StructureNotifyMask | FocusChangeMask);
   XMapRaised(pDisplay, window);
 
@@ -58,6 +86,9 @@ int main() {
     } else if (event.type == FocusIn && event.xfocus.window == window) {
       blFocused = true;
     }
+  }
+  if (blWindowId) {
+    std::printf("window %lu\n", static_cast<unsigned long>(window));
   }
   std::printf("ready\n");
   std::fflush(stdout);
