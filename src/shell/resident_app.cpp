@@ -66,8 +66,16 @@ bool CResidentApp::ClaimSingleInstance() {
 }
 
 bool CResidentApp::ShowToSecondInstance() {
-  if (m_pMainDialog == nullptr || !m_pMainDialog->isVisible()) {
+  if (m_pMainDialog == nullptr) {
     return false;
+  }
+  if (!m_pMainDialog->isVisible()) {
+    if (m_pMainDialog->HasTrayIcon()) {
+      return false;  // the icon is the way in; the second start says where it is
+    }
+    // No icon to double-click: a start of the program is the user's only way to the window.
+    m_pMainDialog->OnSet();
+    return true;
   }
   QWidget* pFront = QApplication::activeModalWidget();
   if (pFront == nullptr) {

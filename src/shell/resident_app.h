@@ -30,7 +30,8 @@ class CResidentApp final {
   // user at the running one (or failed to set up the lock) and the program ends.
   bool ClaimSingleInstance();
   // Asked by a second start: brings the window (or the dialog over it) to the front
-  // when it is visible, and says whether it was.
+  // when it is visible, shows it when there is no tray icon to reach it by, and says
+  // whether it is shown now.
   bool ShowToSecondInstance();
 
   std::string m_strCommandLine;  // taken before Qt removes the options it knows

@@ -118,9 +118,10 @@ void CMainDialog::Initialise() {
   }
   setWindowFlag(Qt::WindowStaysOnTopHint, true);
 
-  if (CTrayIcon::TrayAvailable()) {
-    m_pTrayIcon->SetIcon(QString::fromStdString(m_pCore->TrayTip()));
-  } else {
+  // Shown even without a notification area: a panel that starts after us (the session's
+  // autostart races it) docks the icon when it comes.
+  m_pTrayIcon->SetIcon(QString::fromStdString(m_pCore->TrayTip()));
+  if (!CTrayIcon::TrayAvailable()) {
     WriteLog("CMainDialog: no notification area; start the program again to show its window\r\n");
   }
   std::uint32_t dwStartup = 1;
@@ -231,7 +232,7 @@ void CMainDialog::OnMessage(std::uint32_t nMsg, std::uintptr_t wParam, std::intp
   }
 }
 
-bool CMainDialog::HasTrayIcon() const { return m_pTrayIcon->Shown(); }
+bool CMainDialog::HasTrayIcon() const { return m_pTrayIcon->Shown() && CTrayIcon::TrayAvailable(); }
 
 void CMainDialog::OnSet() {
   if (m_pModalDlg != nullptr) {
@@ -317,7 +318,7 @@ void CMainDialog::EndProgram() {
 // ResidentView
 
 void CMainDialog::SetTrayTip(const std::string& sTip) {
-  if (m_pTrayIcon->Shown()) {
+  if (m_blInitialised) {
     m_pTrayIcon->SetIcon(QString::fromStdString(sTip));
   }
 }

@@ -146,6 +146,22 @@ TEST_F(SimulatorTest, AMonitorHearsUnplugAndPlugAndFallsQuietWhenTheSimulatorEnd
   EXPECT_FALSE(pMonitor->Dispatch());
 }
 
+// The program switches the bits off and closes at once, often with a report it never
+// read: the simulator must still see that last feature report.
+TEST_F(SimulatorTest, TheLastFeatureReportArrivesWhenTheClientClosesWithReportsUnread) {
+  HidDeviceRecord record;
+  ASSERT_TRUE(FindAndOpenController(record));
+  ASSERT_TRUE(m_simulator->WaitForLine("open 1"));
+  m_simulator->Send("button 3");
+  ASSERT_TRUE(ReadableWithin(record.pDevice->Fd(), 10000));  // queued, never read
+  SendModeBits(record, 0);
+  CloseDeviceRecord(record, true);
+  std::string sLine;
+  ASSERT_TRUE(m_simulator->WaitForLine("feature", &sLine));
+  EXPECT_EQ(sLine, "feature 03 00");
+  EXPECT_TRUE(m_simulator->WaitForLine("open 0"));
+}
+
 TEST(SimulatorProcess, NoSimulatorMeansNoMonitor) {
   const std::string sSocket = (std::filesystem::current_path() / "nobody-listens.sock").string();
   std::unique_ptr<platform::HidBackend> pBackend = platform::CreateSimulatorClientBackend(sSocket);

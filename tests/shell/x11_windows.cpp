@@ -51,7 +51,11 @@ std::string Utf8Property(Display* pDisplay, Window window, Atom property, Atom t
 
 }  // namespace
 
-X11Windows::X11Windows() : m_pDisplay(XOpenDisplay(nullptr)) { XSetErrorHandler(IgnoreXError); }
+X11Windows::X11Windows() : X11Windows(nullptr) {}
+
+X11Windows::X11Windows(const char* pDisplayName) : m_pDisplay(XOpenDisplay(pDisplayName)) {
+  XSetErrorHandler(IgnoreXError);
+}
 
 X11Windows::~X11Windows() {
   if (m_pDisplay != nullptr) {

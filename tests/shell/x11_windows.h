@@ -11,6 +11,7 @@ namespace orb::test {
 class X11Windows final {
  public:
   X11Windows();  // opens $DISPLAY
+  explicit X11Windows(const char* pDisplayName);  // e.g. ":7", a display of the test's own
   ~X11Windows();
   X11Windows(const X11Windows&) = delete;
   X11Windows& operator=(const X11Windows&) = delete;

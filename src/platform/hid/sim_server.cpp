@@ -58,13 +58,7 @@ bool SimulatedControllerServer::Serve(int nStopFd, int nTimeoutMs) {
   }
   for (std::size_t i = m_nodes.size(); i-- > 0;) {
     if (fds[1 + nPending + i].revents == 0) continue;
-    const long n = ::recv(m_nodes[i].Get(), m_receive.data(), m_receive.size(), MSG_DONTWAIT);
-    SimMessage message;
-    if (n > 0 && DecodeSimMessage(m_receive.data(), static_cast<std::size_t>(n), &message)) {
-      if (message.type == SimMessageType::Feature && m_events.onFeature) {
-        m_events.onFeature(std::vector<std::uint8_t>(message.pPayload, message.pPayload + message.nPayload));
-      }
-    } else if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
+    if (!DrainNode(m_nodes[i].Get())) {
       m_nodes.erase(m_nodes.begin() + static_cast<std::ptrdiff_t>(i));
       if (m_events.onOpenCount) m_events.onOpenCount(OpenCount());
     }
@@ -77,6 +71,31 @@ bool SimulatedControllerServer::Serve(int nStopFd, int nTimeoutMs) {
   }
   if (fds[0].revents & POLLIN) Accept();
   return blStop;
+}
+
+bool SimulatedControllerServer::DrainNode(int nFd) {
+  // A client that closes with reports still unread makes the next recv fail with
+  // ECONNRESET, but what it sent before closing (its last mode bits, "all off") is still
+  // queued behind that error: read on, once, to the end.
+  bool blReset = false;
+  for (;;) {
+    const long n = ::recv(nFd, m_receive.data(), m_receive.size(), MSG_DONTWAIT);
+    if (n > 0) {
+      SimMessage message;
+      if (DecodeSimMessage(m_receive.data(), static_cast<std::size_t>(n), &message) &&
+          message.type == SimMessageType::Feature && m_events.onFeature) {
+        m_events.onFeature(std::vector<std::uint8_t>(message.pPayload, message.pPayload + message.nPayload));
+      }
+      continue;
+    }
+    if (n == 0) return false;
+    if (errno == EINTR) continue;
+    if (errno == ECONNRESET && !blReset) {
+      blReset = true;
+      continue;
+    }
+    return !blReset && (errno == EAGAIN || errno == EWOULDBLOCK);
+  }
 }
 
 void SimulatedControllerServer::Accept() {

@@ -47,6 +47,8 @@ class SimulatedControllerServer final {
   bool SendReport(const std::vector<std::uint8_t>& report);
   bool ButtonReport(const std::vector<USAGE>& usages, std::string* pError);
   void Accept();
+  // Reads every message waiting on an open node; false when its client has gone.
+  bool DrainNode(int nFd);
   void Handle(std::size_t nIndex);
   void CloseNodes();
   void Announce(SimMessageType type);
