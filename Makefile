@@ -1,5 +1,5 @@
 # Thin wrapper over the CMake presets; every target installs what it needs first.
-.PHONY: all bootstrap build run test asan tsan fuzz clean
+.PHONY: all bootstrap build run test asan tsan fuzz package check-package clean
 
 all: build
 
@@ -31,6 +31,15 @@ tsan: bootstrap
 fuzz: bootstrap
 	cmake --preset fuzz
 	cmake --build --preset fuzz
+
+# The Debian package, build/package/orb_<version>_<arch>.deb (CPack, preset "package").
+package: bootstrap
+	cmake --preset package
+	cmake --build --preset package
+
+# Builds the package, then lints it, installs it on this machine, tries it and removes it.
+check-package: bootstrap
+	scripts/check-package
 
 clean:
 	rm -rf build

@@ -345,9 +345,11 @@ TEST_F(HidrawUmockdev, ListSaysWhyTheControllerCannotBeOpenedAndWhatFixesIt) {
   ASSERT_NE(WEXITSTATUS(nStatus), 126) << "cannot become nobody";
   EXPECT_EQ(WEXITSTATUS(nStatus), 0) << sOutput;
   EXPECT_NE(sOutput.find("/dev/hidraw0         056D:0007 v0123"), std::string::npos) << sOutput;
-  EXPECT_NE(sOutput.find("supported\n  cannot open /dev/hidraw0 (Permission denied); install the udev rule "
-                         "70-orb-controller.rules: sudo cmake --install build/default && sudo udevadm control "
-                         "--reload && sudo udevadm trigger --subsystem-match=hidraw\n"),
+  EXPECT_NE(sOutput.find("supported\n  cannot open /dev/hidraw0 (Permission denied); the udev rule "
+                         "70-orb-controller.rules gives it to the user at the seat: with the orb package "
+                         "installed, plug the controller in again or run sudo udevadm trigger "
+                         "--subsystem-match=hidraw; built from source, run sudo cmake --install build/default "
+                         "&& sudo udevadm control --reload && sudo udevadm trigger --subsystem-match=hidraw\n"),
             std::string::npos)
       << sOutput;
 }

@@ -35,9 +35,12 @@ using UdevDevicePtr = std::unique_ptr<udev_device, UdevDeleter>;
 using UdevMonitorPtr = std::unique_ptr<udev_monitor, UdevDeleter>;
 
 // The rule that gives the user at the seat the controller's node, and what applies it to
-// a controller already plugged in (udev then sends a "change" for the node).
+// a controller already plugged in (udev then sends a "change" for the node). The package
+// installs the rule and applies it; a source build must do both by hand.
 constexpr const char* kPermissionFix =
-    "install the udev rule 70-orb-controller.rules: sudo cmake --install build/default && "
+    "the udev rule 70-orb-controller.rules gives it to the user at the seat: with the orb "
+    "package installed, plug the controller in again or run sudo udevadm trigger "
+    "--subsystem-match=hidraw; built from source, run sudo cmake --install build/default && "
     "sudo udevadm control --reload && sudo udevadm trigger --subsystem-match=hidraw";
 
 // One line for the log and for `orbctl hid list`: why the node cannot be opened.
