@@ -1,0 +1,201 @@
+#include "ui/controller_picture.h"
+
+#include <QPalette>
+#include <QPolygon>
+#include <QRegion>
+
+#include "base/string_table.h"
+#include "base/write_log.h"
+
+namespace orb {
+namespace {
+
+constexpr int kPictureWidth = 200;
+constexpr int kPictureHeight = 199;
+// The wheel hangs below the picture (its rectangle ends at 224).
+constexpr int kPictureAreaHeight = 225;
+
+constexpr int kProgramSide = 30;
+constexpr int kProgramLeft = 9;
+constexpr int kProgramPitch = 38;
+constexpr int kProgramTop = 6;
+constexpr int kLabelTop = 40;
+constexpr int kLabelHeight = 18;
+constexpr int kStripHeight = 62;
+constexpr int kFirstProgramId = 1002;
+
+enum class Shape { Ellipse, Rectangle, PolygonIn, PolygonOut, Ring };
+
+struct Placement {
+  int nId;
+  const char* pText;
+  int nLeft, nTop, nRight, nBottom;  // from the picture's top-left, inclusive
+  Shape shape;
+};
+
+// The thirteen plain buttons, then JOG and WHEEL. Each rectangle is its bitmap's size
+// less one pixel, so a control spans right - left + 1 pixels.
+constexpr Placement kPlacements[] = {
+    {1100, "PGM", 36, 31, 48, 43, Shape::Ellipse},
+    {1101, "PGM", 65, 31, 77, 43, Shape::Ellipse},
+    {1102, "PGM", 94, 31, 106, 43, Shape::Ellipse},
+    {1103, "PGM", 123, 31, 135, 43, Shape::Ellipse},
+    {1104, "PGM", 152, 31, 164, 43, Shape::Ellipse},
+    {1105, "DECK", 26, 55, 59, 68, Shape::Rectangle},
+    {1106, "BACK", 64, 55, 97, 68, Shape::Rectangle},
+    {1107, "FORE", 103, 55, 136, 68, Shape::Rectangle},
+    {1108, "CAP", 141, 55, 174, 68, Shape::Rectangle},
+    {1109, "PLAY", 15, 145, 36, 166, Shape::Ellipse},
+    {1110, "IN", 25, 85, 97, 140, Shape::PolygonIn},
+    {1111, "OUT", 103, 85, 175, 140, Shape::PolygonOut},
+    {1112, "ADD", 164, 145, 184, 165, Shape::Ellipse},
+    {1113, "JOG", 88, 160, 112, 184, Shape::Ellipse},
+    {1114, "WHEEL", 56, 128, 144, 224, Shape::Ring},
+};
+constexpr int kJogIndex = 13;
+constexpr int kWheelIndex = 14;
+
+// The left and right halves of the ring around the wheel, in the button's coordinates.
+const QPolygon& InPolygon() {
+  static const QPolygon polygon({{72, 0}, {33, 11}, {0, 43}, {19, 55}, {43, 30}, {72, 22}});
+  return polygon;
+}
+const QPolygon& OutPolygon() {
+  static const QPolygon polygon({{0, 0}, {42, 13}, {72, 43}, {53, 55}, {30, 31}, {0, 22}});
+  return polygon;
+}
+
+QRect TableRect(const Placement& placement) {
+  return QRect(QPoint(placement.nLeft, placement.nTop), QPoint(placement.nRight, placement.nBottom))
+      .translated(0, kStripHeight);
+}
+
+QRegion ShapeRegion(const Placement& placement, const QRect& client) {
+  switch (placement.shape) {
+    case Shape::Ellipse:
+      return QRegion(client, QRegion::Ellipse);
+    case Shape::Rectangle:
+      return QRegion(client);
+    case Shape::PolygonIn:
+      return QRegion(InPolygon(), Qt::WindingFill);
+    case Shape::PolygonOut:
+      return QRegion(OutPolygon(), Qt::WindingFill);
+    case Shape::Ring: {
+      const Placement& jog = kPlacements[kJogIndex];
+      const QRect hole(jog.nLeft - placement.nLeft, jog.nTop - placement.nTop, jog.nRight - jog.nLeft,
+                       jog.nBottom - jog.nTop);  // (32, 32, 56, 56), right and bottom outside
+      return QRegion(client, QRegion::Ellipse).subtracted(QRegion(hole, QRegion::Ellipse));
+    }
+  }
+  return QRegion(client);
+}
+
+// Two ellipses, one shifted down-right: a round button with its shadow.
+QRegion ProgramRegion(const QRect& client) {
+  const QRect face(QPoint(client.left() + 2, client.top() + 2), QPoint(client.right() - 5, client.bottom() - 5));
+  const QRect shadow(QPoint(client.left() + 4, client.top() + 4), QPoint(client.right() - 1, client.bottom() - 1));
+  return QRegion(face, QRegion::Ellipse).united(QRegion(shadow, QRegion::Ellipse));
+}
+
+QString ControlName(int nId) { return QStringLiteral("Control%1").arg(nId); }
+
+void Attach(CBitmapButton& button, const char* pText) {
+  if (!button.Attach(QString::fromLatin1(pText))) {
+    WriteLog("CControllerPicture: no image \"%sU\"\r\n", pText);
+  }
+}
+
+void Describe(QWidget& control, int nId) {
+  const QString sText = QString::fromUtf8(LoadString(nId));
+  control.setObjectName(ControlName(nId));
+  control.setToolTip(sText);
+  control.setAccessibleName(sText);
+}
+
+}  // namespace
+
+CControllerPicture::CControllerPicture(QWidget* pParent, const PictureSource& source)
+    : QWidget(pParent), m_strip(this), m_picture(this) {
+  setFixedSize(kPictureWidth, kStripHeight + kPictureAreaHeight);
+
+  m_strip.setObjectName(ControlName(1037));
+  m_strip.setGeometry(0, 0, kPictureWidth, kStripHeight);
+  QPalette palette = m_strip.palette();
+  palette.setColor(QPalette::Window, QColor(128, 128, 128));
+  m_strip.setPalette(palette);
+  m_strip.setAutoFillBackground(true);
+
+  m_picture.setObjectName(ControlName(1007));
+  m_picture.setGeometry(0, kStripHeight, kPictureWidth, kPictureHeight);
+  m_picture.setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  const QPixmap pixPicture = source.image ? source.image(QStringLiteral("134"), devicePixelRatioF()) : QPixmap();
+  if (pixPicture.isNull()) {
+    WriteLog("CControllerPicture: no image \"134\"\r\n");
+  }
+  m_picture.setPixmap(pixPicture);
+
+  for (int k = 0; k < kProgramButtons; ++k) {
+    auto* pButton = new CProgramButton(&m_strip, source);
+    Attach(*pButton, QByteArray::number(k + 1).constData());
+    pButton->setObjectName(ControlName(kFirstProgramId + k));
+    connect(pButton, &QAbstractButton::clicked, this, [this, k] { emit ProgramButtonClicked(kFirstProgramCode + k); });
+    m_apProgram[k] = pButton;
+    SetProgramLabel(k, QString());
+  }
+  // Later siblings stack higher: the plain buttons, then the wheel, then JOG in its hole.
+  for (int k = 0; k < kPlainButtons; ++k) {
+    m_apPlain[k] = new CBitmapButton(this, source);
+    Attach(*m_apPlain[k], kPlacements[k].pText);
+    Describe(*m_apPlain[k], kPlacements[k].nId);
+  }
+  m_pWheel = new CMaskedButton(this, source);
+  Attach(*m_pWheel, kPlacements[kWheelIndex].pText);
+  Describe(*m_pWheel, kPlacements[kWheelIndex].nId);
+  m_pJog = new CMaskedButton(this, source);
+  Attach(*m_pJog, kPlacements[kJogIndex].pText);
+  Describe(*m_pJog, kPlacements[kJogIndex].nId);
+
+  ShapePictureControls();
+}
+
+void CControllerPicture::ShapePictureControls() {
+  for (int k = 0; k < kProgramButtons; ++k) {
+    CProgramButton& button = *m_apProgram[k];
+    button.setGeometry(kProgramLeft + k * kProgramPitch, kProgramTop, kProgramSide, kProgramSide);
+    button.setMask(ProgramRegion(button.rect()));
+  }
+  for (int k = 0; k < kPlainButtons; ++k) {
+    m_apPlain[k]->setGeometry(TableRect(kPlacements[k]));
+    m_apPlain[k]->setMask(ShapeRegion(kPlacements[k], m_apPlain[k]->rect()));
+  }
+  m_pWheel->setGeometry(TableRect(kPlacements[kWheelIndex]));
+  m_pWheel->setMask(ShapeRegion(kPlacements[kWheelIndex], m_pWheel->rect()));
+  m_pJog->setGeometry(TableRect(kPlacements[kJogIndex]));
+  m_pJog->setMask(ShapeRegion(kPlacements[kJogIndex], m_pJog->rect()));
+  m_pJog->raise();  // a click in the wheel's hole is JOG's
+}
+
+void CControllerPicture::SetChosenProgramButton(int nCode) {
+  const bool blValid = nCode >= kFirstProgramCode && nCode < kFirstProgramCode + kProgramButtons;
+  m_nChosenCode = blValid ? nCode : 0;
+  for (int k = 0; k < kProgramButtons; ++k) {
+    m_apProgram[k]->SetChosen(kFirstProgramCode + k == m_nChosenCode);
+  }
+}
+
+void CControllerPicture::SetProgramLabel(int nIndex, const QString& sLabel) {
+  if (nIndex < 0 || nIndex >= kProgramButtons) {
+    return;
+  }
+  CProgramButton& button = *m_apProgram[nIndex];
+  button.setToolTip(sLabel);
+  const QString sName = QStringLiteral("Programmable button %1").arg(nIndex + 1);
+  button.setAccessibleName(sLabel.isEmpty() ? sName : sName + QStringLiteral(": ") + sLabel);
+}
+
+QRect CControllerPicture::ProgramLabelRect(int nIndex) const {
+  const int nPitchLeft = kProgramLeft - (kProgramPitch - kProgramSide) / 2;
+  return QRect(nPitchLeft + nIndex * kProgramPitch, kLabelTop, kProgramPitch, kLabelHeight);
+}
+
+}  // namespace orb

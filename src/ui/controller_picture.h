@@ -1,0 +1,61 @@
+#pragma once
+// The controller as the settings window shows it: the picture with a button over each of
+// the controller's controls, cut to that control's shape so that clicks and tooltips
+// follow it, and above it a gray strip with the five programmable buttons and room for
+// their labels.
+
+#include <array>
+
+#include <QLabel>
+#include <QRect>
+#include <QString>
+#include <QWidget>
+
+#include "ui/bitmap_button.h"
+#include "ui/picture_source.h"
+
+namespace orb {
+
+class CControllerPicture final : public QWidget {
+  Q_OBJECT
+
+ public:
+  static constexpr int kProgramButtons = 5;
+  static constexpr int kFirstProgramCode = 601;
+  static constexpr int kPlainButtons = 13;
+
+  explicit CControllerPicture(QWidget* pParent = nullptr, const PictureSource& source = BuiltInPictures());
+
+  // Places every control at its rectangle and gives it its shape; the constructor has
+  // done it, and doing it again changes nothing.
+  void ShapePictureControls();
+
+  // Keeps programmable button nCode (601-605) drawn pushed and the others not; any other
+  // code, 0 among them, chooses none. Clicks do not choose by themselves: whoever takes
+  // ProgramButtonClicked decides.
+  void SetChosenProgramButton(int nCode);
+  int ChosenProgramButton() const { return m_nChosenCode; }
+
+  // The label of programmable button nIndex (0-4) is its tooltip and part of its name.
+  void SetProgramLabel(int nIndex, const QString& sLabel);
+
+  // Where the key panel puts the label field of programmable button nIndex (0-4): a
+  // rectangle of ProgramStrip(), below the button, that nothing here draws on.
+  QRect ProgramLabelRect(int nIndex) const;
+  QWidget& ProgramStrip() { return m_strip; }
+
+ signals:
+  // A click on programmable button 1-5, as its control code 601-605.
+  void ProgramButtonClicked(int nCode);
+
+ private:
+  QWidget m_strip;
+  QLabel m_picture;
+  std::array<CProgramButton*, kProgramButtons> m_apProgram{};
+  std::array<CBitmapButton*, kPlainButtons> m_apPlain{};
+  CMaskedButton* m_pJog = nullptr;
+  CMaskedButton* m_pWheel = nullptr;
+  int m_nChosenCode = 0;
+};
+
+}  // namespace orb
