@@ -49,10 +49,6 @@ class OrbRig final {
   std::unique_ptr<SpawnedProgram> m_pOrb;
 };
 
-// The second instance's question, asked as a raw client: the reply line ("hidden\n" while
-// the window is hidden), or "" when no answer comes within the timeout.
-std::string AskInstance(const std::filesystem::path& socketPath, std::chrono::milliseconds timeout);
-
 // Tries to connect until something listens on the socket; each miss waits `step`.
 bool WaitUntilListening(const std::filesystem::path& socketPath, std::chrono::milliseconds timeout,
                         std::chrono::microseconds step);
