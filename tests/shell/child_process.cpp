@@ -15,13 +15,10 @@ extern char** environ;
 
 namespace orb::test {
 
-ChildProcess::ChildProcess(const std::vector<std::string>& args, const std::filesystem::path& directory,
-                           const std::vector<std::pair<std::string, std::string>>& env,
-                           const std::vector<std::string>& unset)
-    : m_stdout(directory / "stdout.txt"), m_stderr(directory / "stderr.txt") {
-  // Everything the child needs is built before fork: between fork and exec only
-  // async-signal-safe calls are allowed.
-  std::vector<std::string> environment;
+ExecArguments MakeExecArguments(const std::vector<std::string>& args,
+                                const std::vector<std::pair<std::string, std::string>>& env,
+                                const std::vector<std::string>& unset) {
+  ExecArguments exec;
   for (char** p = environ; *p != nullptr; ++p) {
     const std::string entry = *p;
     const std::string name = entry.substr(0, entry.find('='));
@@ -33,23 +30,28 @@ ChildProcess::ChildProcess(const std::vector<std::string>& args, const std::file
       blReplaced = blReplaced || key == name;
     }
     if (!blReplaced) {
-      environment.push_back(entry);
+      exec.environment.push_back(entry);
     }
   }
   for (const auto& [key, value] : env) {
-    environment.push_back(key + "=" + value);
+    exec.environment.push_back(key + "=" + value);
   }
-  std::vector<char*> argv;
   for (const auto& arg : args) {
-    argv.push_back(const_cast<char*>(arg.c_str()));
+    exec.argv.push_back(const_cast<char*>(arg.c_str()));
   }
-  argv.push_back(nullptr);
-  std::vector<char*> envp;
-  for (auto& entry : environment) {
-    envp.push_back(entry.data());
+  exec.argv.push_back(nullptr);
+  for (auto& entry : exec.environment) {
+    exec.envp.push_back(entry.data());
   }
-  envp.push_back(nullptr);
+  exec.envp.push_back(nullptr);
+  return exec;
+}
 
+ChildProcess::ChildProcess(const std::vector<std::string>& args, const std::filesystem::path& directory,
+                           const std::vector<std::pair<std::string, std::string>>& env,
+                           const std::vector<std::string>& unset)
+    : m_stdout(directory / "stdout.txt"), m_stderr(directory / "stderr.txt") {
+  const ExecArguments exec = MakeExecArguments(args, env, unset);
   const int hOut = ::open(m_stdout.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   const int hErr = ::open(m_stderr.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   m_pid = ::fork();
@@ -57,7 +59,7 @@ ChildProcess::ChildProcess(const std::vector<std::string>& args, const std::file
     if (::chdir(directory.c_str()) != 0 || ::dup2(hOut, 1) < 0 || ::dup2(hErr, 2) < 0) {
       ::_exit(126);
     }
-    ::execve(argv[0], argv.data(), envp.data());
+    ::execve(exec.argv[0], exec.argv.data(), exec.envp.data());
     ::_exit(127);
   }
   ::close(hOut);

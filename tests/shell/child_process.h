@@ -14,6 +14,17 @@
 
 namespace orb::test {
 
+// execve's arguments, built before fork: between fork and exec only async-signal-safe
+// calls are allowed. argv points into the caller's args, envp into `environment`.
+struct ExecArguments {
+  std::vector<std::string> environment;  // the test's own, less `unset`, with `env` set over it
+  std::vector<char*> argv;
+  std::vector<char*> envp;
+};
+ExecArguments MakeExecArguments(const std::vector<std::string>& args,
+                                const std::vector<std::pair<std::string, std::string>>& env,
+                                const std::vector<std::string>& unset = {});
+
 class ChildProcess final {
  public:
   // args[0] is the program's path. `env` sets variables over the test's own, `unset`

@@ -7,7 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-extern char** environ;
+#include "child_process.h"
 
 namespace orb::test {
 namespace {
@@ -23,32 +23,7 @@ int MillisecondsLeft(Clock::time_point deadline) {
 
 PipedProcess::PipedProcess(const std::vector<std::string>& args, const std::filesystem::path& directory,
                            const std::vector<std::pair<std::string, std::string>>& env) {
-  // Built before fork: the child may only make async-signal-safe calls before exec.
-  std::vector<std::string> environment;
-  for (char** p = environ; *p != nullptr; ++p) {
-    const std::string entry = *p;
-    const std::string name = entry.substr(0, entry.find('='));
-    bool blReplaced = false;
-    for (const auto& [key, value] : env) {
-      blReplaced = blReplaced || key == name;
-    }
-    if (!blReplaced) {
-      environment.push_back(entry);
-    }
-  }
-  for (const auto& [key, value] : env) {
-    environment.push_back(key + "=" + value);
-  }
-  std::vector<char*> argv;
-  for (const auto& arg : args) {
-    argv.push_back(const_cast<char*>(arg.c_str()));
-  }
-  argv.push_back(nullptr);
-  std::vector<char*> envp;
-  for (auto& entry : environment) {
-    envp.push_back(entry.data());
-  }
-  envp.push_back(nullptr);
+  const ExecArguments exec = MakeExecArguments(args, env);
 
   int toChild[2];
   int fromChild[2];
@@ -66,7 +41,7 @@ PipedProcess::PipedProcess(const std::vector<std::string>& args, const std::file
         ::dup2(fromChild[1], STDOUT_FILENO) < 0) {
       ::_exit(126);
     }
-    ::execve(argv[0], argv.data(), envp.data());
+    ::execve(exec.argv[0], exec.argv.data(), exec.envp.data());
     ::_exit(127);
   }
   ::close(toChild[0]);

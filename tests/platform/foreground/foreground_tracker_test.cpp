@@ -13,6 +13,7 @@
 
 #include "base/log_capture.h"
 #include "platform/foreground/foreground_tracker.h"
+#include "support/scoped_env.h"
 
 namespace orb::platform {
 
@@ -22,6 +23,8 @@ void PrintTo(const ForegroundWindow& window, std::ostream* pOut) {
 }
 
 namespace {
+
+using test::ScopedEnv;
 
 bool Readable(int nFd, int nTimeoutMs = 0) {
   pollfd fd{nFd, POLLIN, 0};
@@ -90,36 +93,6 @@ TEST_F(FakeForegroundTrackerTest, AChangeFromAnotherThreadWakesAWaitingPoll) {
   m_tracker.Dispatch();
   EXPECT_EQ(m_reports, (std::vector<ForegroundWindow>{{0x800001, 300}}));
 }
-
-// Sets (or, with null, removes) an environment variable for one scope.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* pName, const char* pValue) : m_pName(pName) {
-    if (const char* pOld = std::getenv(pName)) {
-      m_old = pOld;
-      m_blHad = true;
-    }
-    if (pValue != nullptr) {
-      ::setenv(pName, pValue, 1);
-    } else {
-      ::unsetenv(pName);
-    }
-  }
-  ~ScopedEnv() {
-    if (m_blHad) {
-      ::setenv(m_pName, m_old.c_str(), 1);
-    } else {
-      ::unsetenv(m_pName);
-    }
-  }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  const char* m_pName;
-  std::string m_old;
-  bool m_blHad = false;
-};
 
 void ExpectNone(const std::unique_ptr<ForegroundTracker>& pTracker) {
   ASSERT_NE(pTracker, nullptr);

@@ -9,37 +9,12 @@
 #include "base/log_capture.h"
 #include "platform/keys/key_sink.h"
 #include "platform/time/clock.h"
+#include "support/scoped_env.h"
 
 namespace orb::platform {
 namespace {
 
-// Sets an environment variable for one scope.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* pName, const char* pValue) : m_pName(pName) {
-    if (const char* pOld = std::getenv(pName)) {
-      m_old = pOld;
-      m_blHad = true;
-    }
-    if (pValue != nullptr) {
-      ::setenv(pName, pValue, 1);
-    } else {
-      ::unsetenv(pName);
-    }
-  }
-  ~ScopedEnv() {
-    if (m_blHad) {
-      ::setenv(m_pName, m_old.c_str(), 1);
-    } else {
-      ::unsetenv(m_pName);
-    }
-  }
-
- private:
-  const char* m_pName;
-  std::string m_old;
-  bool m_blHad = false;
-};
+using test::ScopedEnv;
 
 bool UinputOpens() {
   const int nFd = ::open("/dev/uinput", O_WRONLY | O_CLOEXEC);
