@@ -12,6 +12,9 @@ inline constexpr std::uint32_t WM_MODECHANGE = WM_USER + 11;    // 1035
 inline constexpr std::uint32_t WM_SELECTPROFILE = WM_USER + 12; // 1036
 inline constexpr std::uint32_t WM_SELECTCONTROL = WM_USER + 14; // 1038
 inline constexpr std::uint32_t WM_DEVICEREMOVED = WM_USER + 15; // 1039
+// The wheel moved while our own window is in front (the wheel's speed test): wParam 0,
+// lParam the report's signed movement.
+inline constexpr std::uint32_t WM_WHEELMOVED = WM_USER + 16;    // 1040
 
 class MessageTarget {
  public:

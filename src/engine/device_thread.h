@@ -30,7 +30,7 @@ class KeySink;
 // thread does not read on Windows (the foreground window and two more) carry what it
 // needs here instead: its key output and its clock.
 struct DeviceThreadParams {
-  MessageTarget* pWindow = nullptr;                  // target of WM_USER+15, +14, +11
+  MessageTarget* pWindow = nullptr;                  // target of WM_USER+16, +15, +14, +11
   void* pForeground = nullptr;                       // not read by the thread
   HidDeviceRecord* pDevice = nullptr;                // the open controller
   std::atomic<bool> blStop{false};                   // set by the window to end the thread

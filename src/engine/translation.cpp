@@ -76,7 +76,12 @@ std::optional<CommandKeys> GetCommand(std::uint8_t nKind, std::int16_t nValue, c
     return KeysOf(command);
   }
   if (nKind == kKindWheel) {
-    if (pblSelf->load() || pProfile == nullptr) {
+    if (pblSelf->load()) {
+      // Nothing plays into our own window; the window may be measuring the wheel.
+      pWindow->Post(WM_WHEELMOVED, 0, nValue);
+      return std::nullopt;
+    }
+    if (pProfile == nullptr) {
       return std::nullopt;  // no profile: not a reset of the wheel state either
     }
     return GetWheelCommand(pProfile, nValue, pblRepeat, pLock);

@@ -30,7 +30,8 @@ inline constexpr std::int16_t kShuttleLast = 10;
 // The command of a control event, or none. *pblSelf: a window of this program is in
 // front. The caller guarantees a profile unless *pblSelf is true; should the flag have
 // been cleared since, an event without a profile gives none. Posts WM_USER+14
-// (programmable button while our own window is in front) and WM_USER+11 (a selector).
+// (programmable button while our own window is in front), WM_USER+16 (wheel movement
+// while our own window is in front) and WM_USER+11 (a selector).
 std::optional<CommandKeys> GetCommand(std::uint8_t nKind, std::int16_t nValue, const std::atomic<bool>* pblSelf,
                                       const ProfileRecord* pProfile, MessageTarget* pWindow,
                                       std::atomic<bool>* pblRepeat, platform::Mutex* pLock);

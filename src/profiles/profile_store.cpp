@@ -91,7 +91,9 @@ bool CProfileStore::BuildLiveTable(std::span<const std::uint8_t> bytes) {
 }
 
 bool CProfileStore::SaveProfiles(const std::filesystem::path& dataFile) {
+  m_sSaveProblem.clear();
   if (m_pProfiles == nullptr) {
+    m_sSaveProblem = "there is no table to save";
     return false;
   }
   const std::size_t nBytes = std::size_t{m_dwComSet} * kProfileRecordSize;
@@ -102,10 +104,12 @@ bool CProfileStore::SaveProfiles(const std::filesystem::path& dataFile) {
   bool blWritten = false;
   if (m_blKeepDataFile) {
     WriteLog("SaveProfiles: %s was not read, so it is not written over\r\n", dataFile.c_str());
+    m_sSaveProblem = m_sLoadProblem;
   } else {
     std::string sError;
     blWritten = SaveTableFile(dataFile, {reinterpret_cast<const std::uint8_t*>(m_pProfiles), nBytes}, &sError,
                               kPrivateFileMode);
+    if (!blWritten) m_sSaveProblem = dataFile.string() + ": " + sError;
   }
   m_blModified = false;
   return blWritten;

@@ -72,6 +72,8 @@ class CProfileStore final {
   // The live block, for handing it to a peer. Null without a live table.
   const platform::SharedBlock* LiveBlock() const { return m_pProfileMap.get(); }
   const std::string& LoadProblem() const { return m_sLoadProblem; }
+  // Why the last SaveProfiles wrote no file; empty after a save that wrote it.
+  const std::string& SaveProblem() const { return m_sSaveProblem; }
 
  private:
   bool BuildLiveTable(std::span<const std::uint8_t> bytes);
@@ -85,6 +87,7 @@ class CProfileStore final {
   ProfileRecord* m_pFallbackProfile = nullptr;
   bool m_blKeepDataFile = false;  // the data file could not be read: never write over it
   std::string m_sLoadProblem;
+  std::string m_sSaveProblem;
 };
 
 }  // namespace orb

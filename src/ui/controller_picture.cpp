@@ -1,5 +1,10 @@
 #include "ui/controller_picture.h"
 
+#include <functional>
+#include <utility>
+
+#include <QEvent>
+#include <QMouseEvent>
 #include <QPalette>
 #include <QPolygon>
 #include <QRegion>
@@ -99,6 +104,26 @@ QRegion ProgramRegion(const QRect& client) {
 
 QString ControlName(int nId) { return QStringLiteral("Control%1").arg(nId); }
 
+// Tells of left double-clicks on the control it watches and lets them through, so the
+// button behaves as before.
+class DoubleClickWatcher final : public QObject {
+ public:
+  DoubleClickWatcher(QObject* pParent, std::function<void()> onDoubleClick)
+      : QObject(pParent), m_onDoubleClick(std::move(onDoubleClick)) {}
+
+ protected:
+  bool eventFilter(QObject* pWatched, QEvent* pEvent) override {
+    if (pEvent->type() == QEvent::MouseButtonDblClick &&
+        static_cast<QMouseEvent*>(pEvent)->button() == Qt::LeftButton) {
+      m_onDoubleClick();
+    }
+    return QObject::eventFilter(pWatched, pEvent);
+  }
+
+ private:
+  std::function<void()> m_onDoubleClick;
+};
+
 void Attach(CBitmapButton& button, const char* pText) {
   if (!button.Attach(QString::fromLatin1(pText))) {
     WriteLog("CControllerPicture: no image \"%sU\"\r\n", pText);
@@ -151,6 +176,7 @@ CControllerPicture::CControllerPicture(QWidget* pParent, const PictureSource& so
   m_pWheel = new CMaskedButton(this, source);
   Attach(*m_pWheel, kPlacements[kWheelIndex].pText);
   Describe(*m_pWheel, kPlacements[kWheelIndex].nId);
+  m_pWheel->installEventFilter(new DoubleClickWatcher(m_pWheel, [this] { emit WheelDoubleClicked(); }));
   m_pJog = new CMaskedButton(this, source);
   Attach(*m_pJog, kPlacements[kJogIndex].pText);
   Describe(*m_pJog, kPlacements[kJogIndex].nId);

@@ -47,6 +47,8 @@ class CControllerPicture final : public QWidget {
  signals:
   // A click on programmable button 1-5, as its control code 601-605.
   void ProgramButtonClicked(int nCode);
+  // A double-click on the wheel (control 1114): the wheel's speed test.
+  void WheelDoubleClicked();
 
  private:
   QWidget m_strip;

@@ -6,11 +6,13 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QBoxLayout>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QEventLoop>
 #include <QGuiApplication>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QScreen>
 #include <QSocketNotifier>
 
@@ -23,8 +25,12 @@
 #include "resident/resident_core.h"
 #include "shell/settings_store.h"
 #include "ui/about_dialog.h"
+#include "ui/controller_picture.h"
+#include "ui/key_panel.h"
 #include "ui/resident_notice.h"
+#include "ui/speed_controls.h"
 #include "ui/tray_icon.h"
+#include "ui/ui_texts.h"
 
 // The icons are compiled into this static library; their registration must be called.
 static void InitIconResources() { Q_INIT_RESOURCE(icons); }
@@ -93,14 +99,72 @@ CMainDialog::CMainDialog(bool blSilent, const ResidentConfig& config, QWidget* p
   }
   setContextMenuPolicy(Qt::ActionsContextMenu);
 
+  BuildControls();
+
   m_hostModeTimer.setInterval(kHostModePollMs);
   connect(&m_hostModeTimer, &QTimer::timeout, this, [this] { m_pCore->PollHostMode(); });
   m_reconnectTimer.setInterval(kReconnectPollMs);
   connect(&m_reconnectTimer, &QTimer::timeout, this, &CMainDialog::ConnectController);
 }
 
+void CMainDialog::BuildControls() {
+  const PanelTexts& texts = PanelText(m_language);
+  m_pPicture = new CControllerPicture(this);
+  m_pPicture->setObjectName(QStringLiteral("Control1007"));
+  m_pSpeeds = new CSpeedControls(m_language, this);
+  CKeyPanel::Host host;
+  host.setModified = [this](bool blModified) { m_pCore->SetModified(blModified); };
+  host.runSmallDialog = [this](QDialog& dialog) {
+    RunSmallDialog(dialog);
+    return dialog.result() == QDialog::Accepted;
+  };
+  m_pPanel = new CKeyPanel(m_language, m_pCore->Store(), *m_pPicture, *m_pSpeeds, std::move(host), this);
+  connect(m_pPicture, &CControllerPicture::ProgramButtonClicked, this,
+          [this](int nCode) { m_pPanel->SelectControl(static_cast<std::uint32_t>(nCode)); });
+  connect(m_pPicture, &CControllerPicture::WheelDoubleClicked, this, &CMainDialog::OnWheelDoubleClick);
+  connect(m_pSpeeds, &CSpeedControls::Modified, this, [this] { m_pCore->SetModified(true); });
+
+  m_pOk = new QPushButton(QString::fromUtf8(texts.pOk), this);
+  m_pOk->setObjectName(QStringLiteral("Control1"));
+  m_pOk->setDefault(true);
+  connect(m_pOk, &QPushButton::clicked, this, &CMainDialog::accept);
+  m_pCancel = new QPushButton(QString::fromUtf8(texts.pCancel), this);
+  m_pCancel->setObjectName(QStringLiteral("Control2"));
+  m_pCancel->setAutoDefault(false);
+  connect(m_pCancel, &QPushButton::clicked, this, &CMainDialog::reject);
+  m_pApply = new QPushButton(QString::fromUtf8(texts.pApply), this);
+  m_pApply->setObjectName(QStringLiteral("Control3"));
+  m_pApply->setAutoDefault(false);
+  m_pApply->setEnabled(false);
+  connect(m_pApply, &QPushButton::clicked, this, &CMainDialog::OnApply);
+
+  // The picture on the left, the panel and the speeds beside it, the dialog's buttons
+  // below; one fixed size, as the picture's pixels are fixed.
+  auto* pRight = new QVBoxLayout;
+  pRight->addWidget(m_pPanel);
+  pRight->addWidget(m_pSpeeds);
+  pRight->addStretch(1);
+  auto* pTop = new QHBoxLayout;
+  pTop->addWidget(m_pPicture, 0, Qt::AlignTop);
+  pTop->addSpacing(8);
+  pTop->addLayout(pRight, 1);
+  auto* pButtons = new QHBoxLayout;
+  pButtons->addStretch(1);
+  pButtons->addWidget(m_pOk);
+  pButtons->addWidget(m_pCancel);
+  pButtons->addWidget(m_pApply);
+  auto* pLayout = new QVBoxLayout(this);
+  pLayout->addLayout(pTop);
+  pLayout->addSpacing(6);
+  pLayout->addLayout(pButtons);
+  pLayout->setSizeConstraint(QLayout::SetFixedSize);
+}
+
 CMainDialog::~CMainDialog() {
   Finish();
+  // Before the core's store goes with this object's members: the panel points into it.
+  delete m_pPanel;
+  m_pPanel = nullptr;
   WriteLog("CMainDialog: destroyed\r\n");
 }
 
@@ -109,6 +173,10 @@ void CMainDialog::Initialise() {
   m_pForeground = platform::SelectForegroundTracker();
   const platform::ForegroundWindow front = m_pForeground->Current();
   m_pCore->Initialise(front.nWindow, front.nPid);
+  if (m_pCore->Store().Profiles() != nullptr) {
+    m_pPanel->FillApplicationList();
+  }
+  m_pCore->SetModified(false);
 
   // Centred, hidden until "Show Window...".
   adjustSize();
@@ -223,6 +291,13 @@ void CMainDialog::OnMessage(std::uint32_t nMsg, std::uintptr_t wParam, std::intp
     case WM_MODECHANGE:
       m_pCore->OnModeChange(wParam);
       return;
+    case WM_SELECTCONTROL:
+      // A button of the controller while this window is in front.
+      m_pPanel->SelectControl(static_cast<std::uint32_t>(wParam));
+      return;
+    case WM_WHEELMOVED:
+      m_wheelScore.AddMovement(static_cast<int>(lParam));
+      return;
     case WM_DEVICEREMOVED:
       m_pCore->OnDeviceRemoved();
       ConnectController();  // it may be back already; its arrival came before this
@@ -294,7 +369,44 @@ void CMainDialog::setVisible(bool blVisible) {
   QDialog::setVisible(blVisible);
 }
 
-void CMainDialog::reject() { hide(); }
+void CMainDialog::reject() {
+  m_pCore->CancelEdits();
+  m_pPanel->ShowFirstApplication();
+  hide();
+}
+
+void CMainDialog::accept() {
+  if (!Save()) {
+    return;  // the window stays, with the user's edits in use, until they decide
+  }
+  m_pPanel->ShowFirstApplication();
+  hide();
+}
+
+bool CMainDialog::OnApply() { return Save(); }
+
+void CMainDialog::OnWheelDoubleClick() {
+  const std::optional<std::string> text = m_wheelScore.Toggle();
+  if (!text || m_pModalDlg != nullptr || m_blEnding) {
+    return;
+  }
+  QMessageBox box(QMessageBox::NoIcon, QString(), QString::fromStdString(*text), QMessageBox::Ok, this);
+  RunSmallDialog(box);
+}
+
+bool CMainDialog::Save() {
+  if (m_pCore->SaveProfiles()) {
+    return true;
+  }
+  // The edits are live now all the same; only the data file did not take them.
+  const std::string& sProblem = m_pCore->Store().SaveProblem();
+  WriteLog("CMainDialog: profiles not saved: %s\r\n", sProblem.c_str());
+  QMessageBox box(QMessageBox::Warning, windowTitle(),
+                  QString::fromUtf8(PanelText(m_language).pSaveFailed).arg(QString::fromStdString(sProblem)),
+                  QMessageBox::Ok, this);
+  RunSmallDialog(box);
+  return false;
+}
 
 void CMainDialog::EndProgram() {
   // Close the small modal dialogs over the window first, topmost first, as Exit does.
@@ -323,17 +435,15 @@ void CMainDialog::SetTrayTip(const std::string& sTip) {
   }
 }
 
-void CMainDialog::SelectApplication(std::uint32_t) {
-  // The key panel's application list arrives with the settings window's controls.
+void CMainDialog::SelectApplication(std::uint32_t nIndex) {
+  if (m_pPanel != nullptr) m_pPanel->SelectApplicationIndex(static_cast<int>(nIndex));
 }
 
 void CMainDialog::RefreshPanel() {
-  // As SelectApplication: nothing is shown yet that the table's contents change.
+  if (m_pPanel != nullptr) m_pPanel->RefreshPanel();
 }
 
-void CMainDialog::EnableApply(bool) {
-  // "&Apply" arrives with the settings window's controls.
-}
+void CMainDialog::EnableApply(bool blEnable) { m_pApply->setEnabled(blEnable); }
 
 bool CMainDialog::AskOkCancel(const std::string& sText, const std::string& sCaption) {
   QMessageBox box(QMessageBox::Question, QString::fromStdString(sCaption), QString::fromStdString(sText),

@@ -17,13 +17,18 @@
 #include "base/message_target.h"
 #include "base/string_table.h"
 #include "resident/resident_view.h"
+#include "ui/wheel_score.h"
 
 class QEventLoop;
+class QPushButton;
 class QSocketNotifier;
 
 namespace orb {
 
+class CControllerPicture;
+class CKeyPanel;
 class CResidentCore;
+class CSpeedControls;
 class CTrayIcon;
 struct ResidentConfig;
 
@@ -62,6 +67,10 @@ class CMainDialog final : public QDialog, public MessageTarget, private Resident
   bool IsSilent() const { return m_blSilent; }
   CResidentCore& Core() { return *m_pCore; }
   CTrayIcon& TrayIcon() { return *m_pTrayIcon; }
+  CControllerPicture& Picture() { return *m_pPicture; }
+  CKeyPanel& KeyPanel() { return *m_pPanel; }
+  CSpeedControls& Speeds() { return *m_pSpeeds; }
+  QPushButton& ApplyButton() { return *m_pApply; }
   QDialog* ModalDialog() const { return m_pModalDlg; }
 
   // Refuses to show the window while m_blKeepHidden is set, so RunModal's show() and
@@ -69,15 +78,23 @@ class CMainDialog final : public QDialog, public MessageTarget, private Resident
   void setVisible(bool blVisible) override;
 
   void done(int nResult) override;
-  // The close box and Esc act as Cancel: they hide the window, never end the program.
+  // The close box and Esc act as Cancel: every unapplied edit is thrown away and the
+  // window hidden; they never end the program.
   void reject() override;
+  // OK (also Enter): the edits saved, the window hidden.
+  void accept() override;
+  // "&Apply": the edits saved, the window kept as it is.
+  bool OnApply();
 
  protected:
   bool event(QEvent* pEvent) override;
 
  private:
+  void BuildControls();
   void Initialise();
   void Finish();
+  bool Save();
+  void OnWheelDoubleClick();
   void OnMessage(std::uint32_t nMsg, std::uintptr_t wParam, std::intptr_t lParam);
   void ConnectController();
   void OnAbout();
@@ -107,6 +124,13 @@ class CMainDialog final : public QDialog, public MessageTarget, private Resident
   std::unique_ptr<platform::KeySink> m_pKeySink;
   std::unique_ptr<CResidentCore> m_pCore;
   std::unique_ptr<CTrayIcon> m_pTrayIcon;
+  CControllerPicture* m_pPicture = nullptr;
+  CSpeedControls* m_pSpeeds = nullptr;
+  CKeyPanel* m_pPanel = nullptr;
+  QPushButton* m_pOk = nullptr;
+  QPushButton* m_pCancel = nullptr;
+  QPushButton* m_pApply = nullptr;
+  CWheelScore m_wheelScore;  // counts per second, toggled by a double-click on the wheel
   std::unique_ptr<platform::HidMonitor> m_pMonitor;
   std::unique_ptr<QSocketNotifier> m_pMonitorNotifier;
   std::unique_ptr<platform::ForegroundTracker> m_pForeground;

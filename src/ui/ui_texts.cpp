@@ -16,7 +16,20 @@ constexpr AboutTexts kAboutEnglish{"About this program",
 constexpr AboutTexts kAboutJapanese{"ﾊﾞｰｼﾞｮﾝ情報", "ジョグ/シャトルコントローラの操作を前面のアプリケーションに送ります。",
                                     "OK"};
 
+constexpr PanelTexts kPanelEnglish{
+    "Application", "Label", "Key strokes", "Combination", "Alt", "Ctrl", "Shift", "Enter", "Tab", "Esc",
+    "Pause...", "&Clear", "OK", "cancel", "&Apply",
+    "The settings are in use, but they could not be saved, so they will be lost when the program ends.\n\n%1"};
+constexpr PanelTexts kPanelJapanese{
+    "アプリケーション", "ラベル", "キー操作", "組み合わせ", "Alt", "Ctrl", "Shift", "Enter", "Tab", "Esc",
+    "ポーズ...", "クリア(&C)", "OK", "キャンセル", "適用(&A)",
+    "設定は使用中ですが保存できませんでした。プログラムを終了すると失われます。\n\n%1"};
+
 }  // namespace
+
+const PanelTexts& PanelText(UiLanguage language) {
+  return language == UiLanguage::Japanese ? kPanelJapanese : kPanelEnglish;
+}
 
 const TrayMenuTexts& TrayMenuText(UiLanguage language) {
   return language == UiLanguage::Japanese ? kTrayJapanese : kTrayEnglish;

@@ -26,7 +26,28 @@ struct AboutTexts {
   const char* pOk;
 };
 
+// The settings window's own controls (the key panel and its buttons).
+struct PanelTexts {
+  const char* pApplication;   // caption of the application list 5
+  const char* pLabel;         // caption of the label box 6
+  const char* pKeys;          // caption of the key list 7
+  const char* pCombination;   // 1013
+  const char* pAlt;           // 8
+  const char* pCtrl;          // 301
+  const char* pShift;         // 302
+  const char* pEnter;         // 501
+  const char* pTab;           // 502
+  const char* pEsc;           // 503
+  const char* pPause;         // 202
+  const char* pClear;         // 203
+  const char* pOk;            // 1
+  const char* pCancel;        // 2
+  const char* pApply;         // 3
+  const char* pSaveFailed;    // OK or Apply could not write the data file; %1 is why
+};
+
 const TrayMenuTexts& TrayMenuText(UiLanguage language);
+const PanelTexts& PanelText(UiLanguage language);
 const NoticeTexts& NoticeText(UiLanguage language);
 const AboutTexts& AboutText(UiLanguage language);
 

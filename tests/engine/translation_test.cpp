@@ -120,7 +120,6 @@ TEST_F(TranslationTest, OwnWindowInFrontSelectsProgrammableButtonsAndPlaysNothin
   EXPECT_FALSE(Button(kUsagePlay).has_value());
   EXPECT_FALSE(Button(kUsageDeckFile).has_value());
   EXPECT_FALSE(Button(0).has_value());  // no control: posts 0
-  EXPECT_FALSE(Wheel(1).has_value());
   EXPECT_EQ(m_window.Messages(), (std::vector<RecordingWindow::Posted>{{WM_SELECTCONTROL, 601, 0},
                                                                      {WM_SELECTCONTROL, 602, 0},
                                                                      {WM_SELECTCONTROL, 603, 0},
@@ -131,7 +130,33 @@ TEST_F(TranslationTest, OwnWindowInFrontSelectsProgrammableButtonsAndPlaysNothin
   EXPECT_TRUE(m_blRepeat);
   // And without any profile at all (the caller allows that while the flag is set).
   EXPECT_FALSE(GetCommand(1, kUsagePgm4, &m_blSelf, nullptr, &m_window, &m_blRepeat, &m_lock).has_value());
+  EXPECT_EQ(m_window.Messages().back(), (RecordingWindow::Posted{WM_SELECTCONTROL, 604, 0}));
+}
+
+TEST_F(TranslationTest, OwnWindowInFrontHearsOfTheWheelInsteadOfPlayingIt) {
+  m_profile->dwFlags = Flags(PF_JOG, 0, 0);
+  m_profile.Both(CC_JOG_BACK, {Key(test::VK_LEFT)}).Both(CC_JOG_FORE, {Key(test::VK_RIGHT)});
+  CopyToCommandBuffer({Key('L'), 0, 0, 0, 0});
+  m_blRepeat = true;
+  m_blSelf = true;
+  EXPECT_FALSE(Wheel(3).has_value());
+  EXPECT_FALSE(Wheel(-1).has_value());
+  EXPECT_FALSE(GetCommand(2, -32768, &m_blSelf, nullptr, &m_window, &m_blRepeat, &m_lock).has_value());
+  EXPECT_EQ(m_window.Messages(), (std::vector<RecordingWindow::Posted>{
+                                     {WM_WHEELMOVED, 0, 3}, {WM_WHEELMOVED, 0, -1}, {WM_WHEELMOVED, 0, -32768}}));
+  // The engine's own state is untouched: no step counted, the last command goes on.
+  EXPECT_EQ(iJog.load(), 0);
+  EXPECT_EQ(iShtlCmd.load(), kShuttleCentre);
+  EXPECT_FALSE(CommandBufferEmpty());
+  EXPECT_TRUE(m_blRepeat);
+
+  // Only while our window is in front, and never for a button.
+  m_blSelf = false;
+  EXPECT_EQ(WheelKey(1), Key(test::VK_RIGHT));
   EXPECT_FALSE(GetCommand(2, 1, &m_blSelf, nullptr, &m_window, &m_blRepeat, &m_lock).has_value());
+  m_blSelf = true;
+  Button(kUsagePlay);
+  EXPECT_EQ(m_window.Messages().size(), 3u);
 }
 
 TEST_F(TranslationTest, OwnWindowLeavingTheFrontWithoutAProfileDropsTheEvent) {

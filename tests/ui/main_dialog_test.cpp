@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <functional>
 #include <string>
 #include <thread>
@@ -14,6 +15,9 @@
 #include <QCheckBox>
 #include <QDialog>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
 #include <QTimer>
 
 #include "base/log_capture.h"
@@ -23,7 +27,9 @@
 #include "platform/time/clock.h"
 #include "resident/resident_core.h"
 #include "shell/settings_store.h"
+#include "support/temp_dir.h"
 #include "ui/about_dialog.h"
+#include "ui/key_panel.h"
 #include "ui/tray_icon.h"
 
 namespace orb {
@@ -234,6 +240,112 @@ TEST_F(MainDialogTest, TheControllerIsConnectedAtStartAndItsBitsAreOffAtTheEnd) 
   const auto reports = m_backend.FeatureReports(sPath);
   ASSERT_FALSE(reports.empty());
   EXPECT_EQ(reports.back(), (std::vector<std::uint8_t>{3, 0}));
+}
+
+// The settings window's edits on the default table, saved into a data file of the test's.
+class SettingsWindowTest : public MainDialogTest {
+ protected:
+  SettingsWindowTest() { m_config.dataFile = m_dir / "ORB.DAT"; }
+
+  // Label of programmable button nButton (0-4) in record nRecord of the data file.
+  std::string SavedLabel(int nRecord, int nButton) {
+    const std::string bytes = test::ReadFileText(m_config.dataFile);
+    const std::size_t nAt = static_cast<std::size_t>(nRecord) * sizeof(ProfileRecord) + offsetof(ProfileRecord, entries) +
+                            static_cast<std::size_t>(nButton) * sizeof(ControlEntry) + offsetof(ControlEntry, deck);
+    return bytes.size() < nAt + 32 ? "(no record)" : std::string(bytes.c_str() + nAt);
+  }
+  static void EditLabel(CMainDialog& dialog, int nApplication, std::uint32_t nCode, const char* pText) {
+    dialog.KeyPanel().SelectApplicationIndex(nApplication);
+    dialog.KeyPanel().SelectControl(nCode);
+    dialog.KeyPanel().LabelBox().setText(QString::fromUtf8(pText));
+  }
+  static const char* EditedLabel(CMainDialog& dialog, int nRecord, int nButton) {
+    return dialog.Core().Store().EditProfiles()[nRecord].entries[nButton].deck.szLabel;
+  }
+
+  test::TempDir m_dir;
+};
+
+TEST_F(SettingsWindowTest, CancelThrowsAwayEditsInEveryApplicationAndOkSavesThemAll) {
+  CMainDialog dialog(true, m_config);
+  RunWith(dialog, [&] {
+    ASSERT_GE(dialog.Core().Store().ComSet(), 2u);
+    const std::string sFirstBefore = EditedLabel(dialog, 0, 0);
+    dialog.OnSet();
+    EXPECT_FALSE(dialog.ApplyButton().isEnabled()) << "nothing edited yet";
+    EditLabel(dialog, 0, 601, "One");
+    EditLabel(dialog, 1, 603, "Three");
+    EXPECT_TRUE(dialog.ApplyButton().isEnabled());
+
+    dialog.reject();
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_EQ(EditedLabel(dialog, 0, 0), sFirstBefore);
+    EXPECT_STRNE(EditedLabel(dialog, 1, 2), "Three");
+    EXPECT_FALSE(dialog.ApplyButton().isEnabled());
+    EXPECT_EQ(dialog.KeyPanel().ApplicationList().currentIndex(), 0);
+    EXPECT_EQ(dialog.KeyPanel().SelectedControl(), 0u);
+
+    dialog.OnSet();
+    EditLabel(dialog, 0, 601, "One");
+    EditLabel(dialog, 1, 603, "Three");
+    dialog.accept();
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_EQ(SavedLabel(0, 0), "One");
+    EXPECT_EQ(SavedLabel(1, 2), "Three");
+    // Live at once: the engine reads the live table.
+    EXPECT_STREQ(dialog.Core().Store().Profiles()[1].entries[2].deck.szLabel, "Three");
+    dialog.EndProgram();
+  });
+}
+
+TEST_F(SettingsWindowTest, ApplySavesAndKeepsTheWindowAsItIs) {
+  CMainDialog dialog(true, m_config);
+  RunWith(dialog, [&] {
+    dialog.OnSet();
+    EditLabel(dialog, 1, 602, "Two");
+    QTest::mouseClick(&dialog.ApplyButton(), Qt::LeftButton);
+    EXPECT_EQ(SavedLabel(1, 1), "Two");
+    EXPECT_FALSE(dialog.ApplyButton().isEnabled());
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_EQ(dialog.KeyPanel().ApplicationList().currentIndex(), 1);
+    EXPECT_EQ(dialog.KeyPanel().SelectedControl(), 602u);
+    dialog.EndProgram();
+  });
+}
+
+TEST_F(SettingsWindowTest, ASaveThatCannotWriteTheFileSaysSoAndOkKeepsTheWindowOpen) {
+  m_config.dataFile = m_dir / "missing-folder" / "ORB.DAT";
+  CMainDialog dialog(true, m_config);
+  std::string sMessage;
+  RunWith(dialog, [&] {
+    dialog.OnSet();
+    EditLabel(dialog, 0, 601, "One");
+    WhenModal(dialog, [&](QDialog& box) {
+      sMessage = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))->text().toStdString();
+      box.accept();
+    });
+    dialog.accept();
+    EXPECT_TRUE(dialog.isVisible());
+    dialog.EndProgram();
+  });
+  EXPECT_NE(sMessage.find("could not be saved"), std::string::npos) << sMessage;
+  EXPECT_NE(sMessage.find("missing-folder"), std::string::npos) << sMessage;
+}
+
+TEST_F(SettingsWindowTest, TheControllersProgrammableButtonsChooseThemselvesWhileTheWindowIsInFront) {
+  CMainDialog dialog(true, m_config);
+  RunWith(dialog, [&] {
+    dialog.Post(WM_SELECTCONTROL, 603, 0);
+    QTimer::singleShot(0, &dialog, [&] {
+      EXPECT_EQ(dialog.KeyPanel().SelectedControl(), 603u);
+      EXPECT_TRUE(dialog.KeyPanel().LabelBox().isEnabled());
+      dialog.Post(WM_SELECTCONTROL, 606, 0);  // DECK/FILE: chooses nothing
+      QTimer::singleShot(0, &dialog, [&] {
+        EXPECT_FALSE(dialog.KeyPanel().LabelBox().isEnabled());
+        dialog.EndProgram();
+      });
+    });
+  });
 }
 
 TEST(AboutDialog, TheVersionLineRunsMinorAndBuildTogether) {
