@@ -129,7 +129,11 @@ void CKeyPanel::BuildControls() {
     pButton->setCheckable(true);
     pButton->setAutoDefault(false);
     const std::uint32_t dwBit = kModifierBits[i];
-    connect(pButton, &QPushButton::clicked, this, [this, dwBit](bool blChecked) { OnModifier(dwBit, blChecked); });
+    // toggled, not clicked: a screen reader's toggle action changes the state without a
+    // click. The panel's own setChecked calls are told apart by m_blShowingStroke.
+    connect(pButton, &QPushButton::toggled, this, [this, dwBit](bool blChecked) {
+      if (!m_blShowingStroke) OnModifier(dwBit, blChecked);
+    });
     pCombination->addWidget(pButton, 0, static_cast<int>(i));
     m_apModifiers[i] = pButton;
   }
@@ -141,7 +145,9 @@ void CKeyPanel::BuildControls() {
     pButton->setAutoDefault(false);
     m_fixedKeyGroup.addButton(pButton);
     const std::uint16_t nVk = kFixedKeys[i];
-    connect(pButton, &QPushButton::clicked, this, [this, nVk] { OnFixedKey(nVk); });
+    connect(pButton, &QPushButton::toggled, this, [this, nVk](bool blChecked) {
+      if (blChecked && !m_blShowingStroke) OnFixedKey(nVk);
+    });
     pCombination->addWidget(pButton, 1, static_cast<int>(i));
     m_apFixedKeys[i] = pButton;
   }
@@ -300,11 +306,13 @@ void CKeyPanel::EnableCombination(bool blOn) {
   if (blOn) {
     return;
   }
+  m_blShowingStroke = true;
   for (QPushButton* pButton : m_apModifiers) pButton->setChecked(false);
   // An exclusive group keeps one button on; none is what "no row" shows.
   m_fixedKeyGroup.setExclusive(false);
   for (QPushButton* pButton : m_apFixedKeys) pButton->setChecked(false);
   m_fixedKeyGroup.setExclusive(true);
+  m_blShowingStroke = false;
 }
 
 void CKeyPanel::FillKeys() {
@@ -330,6 +338,7 @@ void CKeyPanel::OnSelectKey() {
   m_pSelKeyDeck = &m_pSelDeck->keys[m_nSelKey];
   m_pSelKeyFile = &m_pSelFile->keys[m_nSelKey];
   UpdateKeyButtons();
+  m_blShowingStroke = true;
   for (std::size_t i = 0; i < m_apModifiers.size(); ++i) {
     m_apModifiers[i]->setChecked((*m_pSelKeyDeck & kModifierBits[i]) != 0);
   }
@@ -337,6 +346,7 @@ void CKeyPanel::OnSelectKey() {
   m_fixedKeyGroup.setExclusive(false);
   for (std::size_t i = 0; i < m_apFixedKeys.size(); ++i) m_apFixedKeys[i]->setChecked(nVk == kFixedKeys[i]);
   m_fixedKeyGroup.setExclusive(true);
+  m_blShowingStroke = false;
 }
 
 void CKeyPanel::UpdateKeyButtons() {

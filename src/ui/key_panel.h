@@ -131,6 +131,7 @@ class CKeyPanel final : public QWidget {
   bool m_blLabelFocus = false;
   bool m_blSelectingRow = false;  // the panel moves the list's selection: not the user's choice
   bool m_blSettingLabel = false;  // the panel puts a text into the label box itself
+  bool m_blShowingStroke = false; // the panel sets the modifier buttons to show a stroke
 };
 
 }  // namespace orb

@@ -390,7 +390,10 @@ void CMainDialog::OnWheelDoubleClick() {
   if (!text || m_pModalDlg != nullptr || m_blEnding) {
     return;
   }
-  QMessageBox box(QMessageBox::NoIcon, QString(), QString::fromStdString(*text), QMessageBox::Ok, this);
+  // The text breaks its line the Windows way; a Qt label wants a bare newline.
+  QString sText = QString::fromStdString(*text);
+  sText.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  QMessageBox box(QMessageBox::NoIcon, QString(), sText, QMessageBox::Ok, this);
   RunSmallDialog(box);
 }
 

@@ -1,0 +1,70 @@
+#!/usr/bin/python3
+"""orb's first start as a user meets it: the resident notice, answered; the settings
+window opened from the tray icon, pictured, and closed again without ending the program;
+then the end by SIGTERM. With --language en the icon is double-clicked and Esc closes the
+window; with ja the tray menu opens it and the close box closes it."""
+
+import os
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+from orbui import harness  # noqa: E402
+from orbui.harness import check  # noqa: E402
+from orbui.texts import CAPTION, TEXTS  # noqa: E402
+
+
+def answer_the_notice(ui, orb):
+    texts = TEXTS[orb.language]
+    app = ui.application(orb)
+    notice = app.wait_for(role="dialog", predicate=lambda node: node.find(role="label", name=texts["notice"]))
+    check(notice.name == CAPTION, f"the notice's caption is {notice.name!r}")
+    ui.screenshot(ui.x_window(orb, CAPTION), f"resident-notice-{orb.language}.png")
+
+    # Its box writes the setting at each click, before OK.
+    hide = notice.find(role="check box", name=texts["hide_notice"])
+    check(hide is not None, f"no check box {texts['hide_notice']!r} in:\n{notice.dump()}")
+    check(hide.enabled and not hide.checked, f"the box starts {hide.states()}")
+    hide.press()
+    hide.wait_until(lambda node: node.checked, "ticked")
+    check(orb.settings().get("ShowStay") == "0", f"ticked, the settings hold {orb.settings()}")
+    hide.press()
+    hide.wait_until(lambda node: not node.checked, "cleared")
+    check(orb.settings().get("ShowStay") == "1", f"cleared, the settings hold {orb.settings()}")
+
+    ok = notice.find(role="push button", name=texts["ok"])
+    check(ok is not None and ok.enabled, f"no usable {texts['ok']!r} button in:\n{notice.dump()}")
+    ok.press()
+    app.wait_until(lambda node: node.find(role="label", name=texts["notice"], states=("showing",)) is None,
+                   "the notice closed")
+    check(orb.running(), "orb ended with the notice")
+
+
+def open_and_close_the_window(ui, orb):
+    check(not ui.display.client_windows(orb.pid, CAPTION), "the window is shown before anyone asked for it")
+    window, x_window = ui.open_settings_window(orb, by="icon" if orb.language == "en" else "menu")
+    print(f"--- the settings window's accessible tree:\n{window.dump()}", flush=True)
+    ui.screenshot(x_window, f"main-window-{orb.language}.png")
+
+    if orb.language == "en":
+        ui.display.press_key("Escape")
+    else:
+        ui.display.request_close(x_window)
+    window.wait_until(lambda node: not node.showing, "the window hidden again")
+    check(not ui.display.client_windows(orb.pid, CAPTION), "the window's X window is still viewable")
+    check(orb.running(), f"closing the window ended orb with {orb.process.returncode}")
+    check(ui.application(orb).pid == orb.pid, "orb left the accessibility bus")
+    ui.tray_icon(orb)  # still docked: the program stays resident
+
+
+def scenario(ui):
+    orb = ui.start_orb()  # no settings file: the notice is on by default
+    answer_the_notice(ui, orb)
+    open_and_close_the_window(ui, orb)
+    status = orb.terminate()
+    check(status == 0, f"orb ended on SIGTERM with {status}:\n{orb.stderr()}")
+    check(orb.log().count("CMainDialog: destroyed") == 1, f"the log's end:\n{orb.log()[-2000:]}")
+
+
+if __name__ == "__main__":
+    harness.run(scenario)

@@ -1,0 +1,19 @@
+"""What a user reads on orb's screens, per language, written down here on their own so
+that a scenario checks the program's texts rather than repeating them from its source."""
+
+CAPTION = "SpinPad TK-4"  # the product name: the settings window's and the notice's caption
+
+TEXTS = {
+    "en": {
+        "notice": "Program has been stayed",
+        "hide_notice": "&Hide this message",
+        "ok": "OK",
+        "show_window": "&Show Window...",
+    },
+    "ja": {
+        "notice": "プログラムが常駐しました",
+        "hide_notice": "今後、このメッセージを表示しない",
+        "ok": "OK",
+        "show_window": "キー設定(&S)...",
+    },
+}
