@@ -79,9 +79,15 @@ CSpeedControls::CSpeedControls(UiLanguage language, QWidget* pParent) : QGroupBo
   // thumb is let go, moved or not. The last is what makes a mere click on the thumb
   // count. Setting a position from code (setValue) notifies nothing, as with the
   // trackbar, so showing a profile is not a modification.
+  // A screen reader sets the value directly, with no action: that is the user's move
+  // too, unless this class set it or an action has already reported that position.
   for (QSlider* pSlider : {m_pJog, m_pShuttle}) {
     connect(pSlider, &QAbstractSlider::actionTriggered, this, [this, pSlider] { OnHScroll(*pSlider); });
     connect(pSlider, &QAbstractSlider::sliderReleased, this, [this, pSlider] { OnHScroll(*pSlider); });
+    connect(pSlider, &QAbstractSlider::valueChanged, this, [this, pSlider](int nValue) {
+      const int nReported = pSlider == m_pJog ? m_nJogReported : m_nShuttleReported;
+      if (!m_blSetting && nValue != nReported) OnHScroll(*pSlider);
+    });
   }
 }
 
@@ -90,6 +96,7 @@ void CSpeedControls::ShowProfile(ProfileRecord* pProfile) {
   if (pProfile == nullptr) {
     return;
   }
+  m_blSetting = true;
   m_pJog->setValue(PositionOf(JogResolution(pProfile->dwFlags)));
   const bool blBoth = (pProfile->dwFlags & PF_JOGSHUTTLE) != 0;
   for (QWidget* pWidget : {static_cast<QWidget*>(m_pShuttle), static_cast<QWidget*>(m_pJogCaption),
@@ -101,11 +108,13 @@ void CSpeedControls::ShowProfile(ProfileRecord* pProfile) {
     pProfile->dwFlags = (pProfile->dwFlags & ~PF_SHTLRES_MASK) | (JogResolution(pProfile->dwFlags) << PF_SHTLRES_SHIFT);
   }
   m_pShuttle->setValue(PositionOf(ShuttleResolution(pProfile->dwFlags)));
+  m_blSetting = false;
 }
 
 void CSpeedControls::OnHScroll(QSlider& slider) {
   // During an action the value is not yet updated; the position already is.
   const int nPosition = slider.sliderPosition();
+  (&slider == m_pJog ? m_nJogReported : m_nShuttleReported) = nPosition;
   const unsigned nResolution = static_cast<unsigned>(kSliderMax - nPosition);
   WriteLog("OnHScroll: resolution = %d\r\n", static_cast<int>(nResolution));
   if (m_pProfile == nullptr) {
@@ -116,7 +125,9 @@ void CSpeedControls::OnHScroll(QSlider& slider) {
     dwFlags = (dwFlags & ~PF_JOGRES_MASK) | (nResolution << PF_JOGRES_SHIFT);
     if ((dwFlags & PF_JOGSHUTTLE) == 0) {
       dwFlags = (dwFlags & ~PF_SHTLRES_MASK) | (nResolution << PF_SHTLRES_SHIFT);
+      m_blSetting = true;
       m_pShuttle->setValue(nPosition);
+      m_blSetting = false;
     }
   } else {
     dwFlags = (dwFlags & ~PF_SHTLRES_MASK) | (nResolution << PF_SHTLRES_SHIFT);

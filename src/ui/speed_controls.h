@@ -40,6 +40,9 @@ class CSpeedControls final : public QGroupBox {
   void OnHScroll(QSlider& slider);
 
   ProfileRecord* m_pProfile = nullptr;
+  bool m_blSetting = false;     // this class moves a slider: no notification
+  int m_nJogReported = -1;      // the last position each slider reported
+  int m_nShuttleReported = -1;
   QSlider* m_pJog = nullptr;
   QSlider* m_pShuttle = nullptr;
   QLabel* m_pJogCaption = nullptr;

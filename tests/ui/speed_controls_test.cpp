@@ -101,6 +101,11 @@ TEST_F(SpeedControlsTest, WithBothResolutionsEachSliderWritesItsOwn) {
   EXPECT_EQ(m_profile.dwFlags, Flags(PF_JOGSHUTTLE, 0, 15));
   EXPECT_EQ(m_controls.ShuttleSlider().value(), 0);  // not moved by the jog slider
   EXPECT_EQ(m_spy.count(), 2);
+  // A screen reader sets the value without an action; that is a move of the user's too,
+  // reported once.
+  m_controls.ShuttleSlider().setValue(11);
+  EXPECT_EQ(m_profile.dwFlags, Flags(PF_JOGSHUTTLE, 0, 4));
+  EXPECT_EQ(m_spy.count(), 3);
 }
 
 TEST_F(SpeedControlsTest, TouchingASliderCountsAsAChangeEvenWithoutMovingIt) {

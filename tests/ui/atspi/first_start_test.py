@@ -19,7 +19,8 @@ def answer_the_notice(ui, orb):
     app = ui.application(orb)
     notice = app.wait_for(role="dialog", predicate=lambda node: node.find(role="label", name=texts["notice"]))
     check(notice.name == CAPTION, f"the notice's caption is {notice.name!r}")
-    ui.screenshot(ui.x_window(orb, CAPTION), f"resident-notice-{orb.language}.png")
+    scale = "" if ui.options.scale == 1 else f"-{ui.options.scale * 100}"
+    ui.screenshot(ui.x_window(orb, CAPTION), f"resident-notice-{orb.language}{scale}.png")
 
     # Its box writes the setting at each click, before OK.
     hide = notice.find(role="check box", name=texts["hide_notice"])
@@ -44,7 +45,8 @@ def open_and_close_the_window(ui, orb):
     check(not ui.display.client_windows(orb.pid, CAPTION), "the window is shown before anyone asked for it")
     window, x_window = ui.open_settings_window(orb, by="icon" if orb.language == "en" else "menu")
     print(f"--- the settings window's accessible tree:\n{window.dump()}", flush=True)
-    ui.screenshot(x_window, f"main-window-{orb.language}.png")
+    scale = "" if ui.options.scale == 1 else f"-{ui.options.scale * 100}"
+    ui.screenshot(x_window, f"main-window-{orb.language}{scale}.png")
 
     if orb.language == "en":
         ui.display.press_key("Escape")

@@ -2,10 +2,10 @@
 """A programmable button given new keys in the settings window, as a user does it: the
 window opened from the tray icon, the application chosen, programmable button 3 clicked
 on the picture's strip (a click on the corner of its square, outside its round shape,
-chooses nothing), Ctrl and Shift set and Z typed into its key list, Apply. Then the data
-file holds the new stroke, and button 3 of the simulated controller sends Ctrl+Shift+Z
-into the key client at once, where it sent F5 before; Cancel afterwards loses nothing
-that was applied."""
+chooses nothing), Ctrl and Shift set and Z typed into its key list, a pause set and the
+jog slider moved, Apply. Then the data file holds the new stroke, pause and speed, and
+button 3 of the simulated controller sends Ctrl+Shift+Z into the key client at once,
+where it sent F5 before; an edit after that, cancelled, loses nothing that was applied."""
 
 import os
 import shutil
@@ -27,7 +27,9 @@ PGM3_USAGE = 2
 VK_Z = 0x5A
 KS_CTRL = 1 << 17
 KS_SHIFT = 1 << 18
+PAUSE_SHIFT = 19
 RECORD_SIZE = 5008
+FLAGS_AT = 596
 ENTRIES_AT = 600
 ENTRY_SIZE = 116
 DECK_KEYS_AT = 4 + 36
@@ -123,6 +125,20 @@ def pgm3_strokes(data_file, record):
     return deck, stored
 
 
+def jog_resolution(data_file, record):
+    with open(data_file, "rb") as file:
+        data = file.read()
+    (flags,) = struct.unpack_from("<I", data, record * RECORD_SIZE + FLAGS_AT)
+    return (flags >> 5) & 0xF
+
+
+def label_of_pgm3(data_file, record):
+    with open(data_file, "rb") as file:
+        data = file.read()
+    entry = record * RECORD_SIZE + ENTRIES_AT + 2 * ENTRY_SIZE
+    return data[entry + 4:entry + 36].split(b"\0", 1)[0]
+
+
 def pressed(client, since=0):
     keys = []
     for line in client.lines()[since:]:
@@ -206,6 +222,18 @@ def scenario(ui):
         ui.display.press_key("z")
         keys.wait_until(lambda node: [item.name for item in node.items()][:1] == ["Ctrl+Shift+Z"],
                         "the row shows Ctrl+Shift+Z")
+        # Half a second's pause after the stroke, from the time-interval dialog.
+        window.find(role="push button", name="Pause...").press()
+        interval = ui.application(orb).wait_for(role="dialog", name="Time interval setting")
+        interval.wait_for(role="text").set_text("0.5")
+        interval.find(role="push button", name="OK").press()
+        keys.wait_until(lambda node: [item.name for item in node.items()][:1] == ["Ctrl+Shift+Z( 0.5 sec.)"],
+                        "the row shows its pause")
+
+        # The wheel as fast as it goes in this application.
+        jog = window.wait_for(role="slider", name="JOG speed")
+        jog.set_value(15)
+
         apply = window.find(role="push button", name="&Apply")
         check(apply is not None and apply.enabled, "Apply is not enabled after the edit")
         ui.screenshot(x_window, f"settings-edited-{orb.language}.png")
@@ -213,17 +241,29 @@ def scenario(ui):
         apply.wait_until(lambda node: not node.enabled, "Apply disabled again")
 
         deck, stored = pgm3_strokes(data_file, 1)
-        wanted = VK_Z | KS_CTRL | KS_SHIFT
+        wanted = VK_Z | KS_CTRL | KS_SHIFT | (5 << PAUSE_SHIFT)
         check(deck[0] == wanted and stored[0] == wanted, f"the data file holds {deck[0]:#x}/{stored[0]:#x}")
+        check(jog_resolution(data_file, 1) == 0, f"the jog resolution saved is {jog_resolution(data_file, 1)}")
 
-        # Cancel now throws away nothing: everything was applied.
+        # An edit after Apply, thrown away by Esc (cancel): the applied ones stay.
+        label.set_text("Scratch")
+        apply.wait_until(lambda node: node.enabled, "Apply enabled by the label edit")
         ui.display.press_key("Escape")
         window.wait_until(lambda node: not node.showing, "the window hidden")
+        check(label_of_pgm3(data_file, 1) == b"Mark", f"the data file's label is {label_of_pgm3(data_file, 1)}")
 
         after = press_pgm3(ui, client, simulator)
         check(sorted(after) == sorted(["Control_L", "Shift_L", "Z"]) or after == ["Control_L", "Shift_L", "z"],
               f"after Apply button 3 sent {after}")
         check(pgm3_strokes(data_file, 1)[0][0] == wanted, "Cancel changed the data file")
+        # Shown again: nothing chosen, and button 3 has its applied label, not the scratch.
+        window, x_window = ui.open_settings_window(orb, by="icon")
+        label = window.wait_for(role="text", name="Label", states=())
+        check(not label.enabled, "a control is still chosen after cancel")
+        button = window.wait_for(predicate=lambda node: node.name.startswith("Programmable button 3"))
+        button.click(ui.display)
+        label.wait_until(lambda node: node.enabled, "button 3 chosen again")
+        check(label.text == "Mark", f"after cancel button 3's label is {label.text!r}")
 
         status = orb.terminate()
         check(status == 0, f"orb ended on SIGTERM with {status}:\n{orb.stderr()}")

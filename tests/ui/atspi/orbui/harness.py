@@ -36,6 +36,8 @@ class Scenario:
 
     def start_orb(self, language=None, **kwargs):
         """orb in a private world (program.Orb), ended and removed when the scenario is."""
+        if self.options.scale != 1:
+            kwargs["env"] = {"QT_SCALE_FACTOR": str(self.options.scale), **(kwargs.get("env") or {})}
         orb = Orb(self.options.orb, language or self.options.language, **kwargs)
         self._programs.append(orb)
         return orb
@@ -154,6 +156,7 @@ def _options(argv):
     parser.add_argument("--orbctl", help="the orbctl program, for scenarios that simulate the controller")
     parser.add_argument("--key-client", help="the X key client, for scenarios that check the keys orb sends")
     parser.add_argument("--language", choices=("en", "ja"), default="en")
+    parser.add_argument("--scale", type=int, default=1, help="the screen scale orb runs at (QT_SCALE_FACTOR)")
     parser.add_argument("--screenshots", default=os.path.join(os.getcwd(), "screenshots"),
                         help="where screenshots go")
     parser.add_argument("--deadline", type=float, default=100.0, help="seconds the scenario may take")
