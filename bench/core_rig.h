@@ -32,6 +32,8 @@ class SilentView final : public ResidentView {
   bool AskOkCancel(const std::string&, const std::string&) override { return false; }
   void ResetStartupSettings() override {}
   void SetHostModePolling(bool) override {}
+  void HideWindow() override {}
+  void FillApplicationList() override {}
 };
 
 struct PostedMessage {

@@ -1,5 +1,7 @@
 #include "engine/device_thread.h"
 
+#include <thread>
+
 #include "base/message_target.h"
 #include "base/write_log.h"
 #include "device/control_event.h"
@@ -17,6 +19,12 @@ PostThreadBlock g_postThreadBlock;
 constexpr int kStopCheckMs = 10;
 
 }  // namespace
+
+void WaitUntilProfileReleased(const DeviceThreadParams& params) {
+  while (params.blHoldingProfile.load()) {
+    std::this_thread::yield();  // the thread is inside one event's translation: microseconds
+  }
+}
 
 void DeviceThread(DeviceThreadParams* pParams) {
   WriteLog("DeviceThread: start\r\n");
@@ -89,9 +97,16 @@ void DeviceThread(DeviceThreadParams* pParams) {
     ControlEvent event{};
     std::optional<CommandKeys> command;
     if (GetControlEvent(device, &event)) {
+      pParams->blHoldingProfile.store(true);
       const ProfileRecord* pProfile = ppProfile->load();
-      if (pProfile != nullptr || pblSelf->load()) {
+      if (pParams->pfnProfileLoaded != nullptr) pParams->pfnProfileLoaded();
+      const bool blTranslate = pProfile != nullptr || pblSelf->load();
+      if (blTranslate) {
         command = GetCommand(event.nKind, event.nValue, pblSelf, pProfile, pWindow, pblRepeat, pLock.get());
+      }
+      // The command holds copies of the keys: nothing of the record is used after this.
+      pParams->blHoldingProfile.store(false);
+      if (blTranslate) {
         if (!command) {
           continue;
         }

@@ -38,6 +38,13 @@ struct DeviceThreadParams {
   const std::atomic<bool>* pblSelf = nullptr;        // the window's m_blSelf
   platform::KeySink* pKeySink = nullptr;
   std::atomic<ProfileRecord*>* ppProfile = nullptr;  // the window's m_pCurProfile
+  // True from just before the thread loads *ppProfile until it is done with that record.
+  // A window that clears *ppProfile and then sees this false knows the thread holds no
+  // record of the old table, so that table may be unmapped (see WaitUntilProfileReleased).
+  std::atomic<bool> blHoldingProfile{false};
+  // Called between loading *ppProfile and using it; null in the program. Tests widen the
+  // window with it, so that a table unmapped too early would be hit.
+  void (*pfnProfileLoaded)() = nullptr;
   platform::Clock* pClock = nullptr;
 };
 
@@ -48,6 +55,11 @@ struct PostThreadBlock {
   KeyOutput output{};
   platform::Event* pWake = nullptr;  // set when a repeating command waits in the buffer
 };
+
+// After *params.ppProfile was cleared: returns once the device thread holds no record it
+// loaded before (at once when it holds none). Sequentially consistent on both sides, so a
+// load after the clear sees null.
+void WaitUntilProfileReleased(const DeviceThreadParams& params);
 
 // Thread bodies.
 void DeviceThread(DeviceThreadParams* pParams);

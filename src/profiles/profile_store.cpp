@@ -157,6 +157,60 @@ void CProfileStore::FindFallbackProfile() {
   }
 }
 
+bool CProfileStore::ReleaseLiveTable() {
+  if (m_pProfiles == nullptr) {
+    return false;
+  }
+  m_pFallbackProfile = nullptr;  // it pointed into the view that goes now
+  m_pProfiles = nullptr;
+  m_pProfileMap.reset();
+  m_hostLink.SetTable(nullptr, 0);
+  return true;
+}
+
+bool CProfileStore::AdoptEditorTable(UniqueFd block, std::uint32_t nCount, std::string* pError) {
+  if (nCount == 0 || nCount > kMaxTableRecords) {
+    if (pError != nullptr) *pError = "a table of " + std::to_string(nCount) + " records";
+    return false;
+  }
+  auto pMap = platform::SharedBlock::Adopt(std::move(block), std::size_t{nCount} * kProfileRecordSize, pError);
+  if (!pMap) {
+    return false;
+  }
+  m_pFallbackProfile = nullptr;
+  m_pProfileMap = std::move(pMap);  // our own table, if one was left, goes here
+  m_pProfiles = reinterpret_cast<ProfileRecord*>(m_pProfileMap->Data());
+  m_dwComSet = nCount;
+  m_editCopy.assign(m_pProfiles, m_pProfiles + m_dwComSet);
+  m_hostLink.SetTable(m_pProfiles, m_dwComSet);
+  FindFallbackProfile();
+  m_blModified = false;
+  return true;
+}
+
+bool CProfileStore::TakeBackTable() {
+  if (m_pProfiles == nullptr) {
+    return false;
+  }
+  const std::vector<std::uint8_t> copy(reinterpret_cast<const std::uint8_t*>(m_pProfiles),
+                                       reinterpret_cast<const std::uint8_t*>(m_pProfiles) +
+                                           std::size_t{m_dwComSet} * kProfileRecordSize);
+  std::string sError;
+  auto pMap = platform::SharedBlock::Create(kSharedName, copy.size(), &sError);
+  if (!pMap) {
+    // Keep working on the editor's block: it stays mapped, and nothing is lost.
+    WriteLog("OnMsgFromZUDAdor: no block of our own: %s; the editor's block stays in use\r\n", sError.c_str());
+    return true;
+  }
+  std::memcpy(pMap->Data(), copy.data(), copy.size());
+  m_pFallbackProfile = nullptr;
+  m_pProfileMap = std::move(pMap);
+  m_pProfiles = reinterpret_cast<ProfileRecord*>(m_pProfileMap->Data());
+  m_hostLink.SetTable(m_pProfiles, m_dwComSet);
+  FindFallbackProfile();
+  return true;
+}
+
 void CProfileStore::ReleaseTable() {
   m_editCopy.clear();
   m_editCopy.shrink_to_fit();

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "base/unique_fd.h"
 #include "profiles/profile_record.h"
 
 namespace orb {
@@ -61,6 +62,20 @@ class CProfileStore final {
 
   void SetModified(bool blModified) { m_blModified = blModified; }
   bool IsModified() const { return m_blModified; }
+
+  // The companion editor's table (the editor link). The caller has made sure that no
+  // other thread still reads a record of the live table before any of these unmaps it.
+  //
+  // Release the table: the live table unmapped, and the fallback pointer into it gone;
+  // the record count and the working copy stay. False when there was none.
+  bool ReleaseLiveTable();
+  // The editor's block, sealed and exactly nCount records, becomes the live table, with a
+  // new working copy and its fallback. A table of our own still held is replaced only
+  // once the editor's block is taken; refused (reason in *pError), nothing changes.
+  bool AdoptEditorTable(UniqueFd block, std::uint32_t nCount, std::string* pError);
+  // The editor ends: the table it leaves is copied into a block of our own, which then
+  // is the live table. False when there is no table to take back.
+  bool TakeBackTable();
 
   // Exit: the working copy freed, the live table unmapped. Nothing is saved here.
   void ReleaseTable();

@@ -14,8 +14,10 @@
 #include "engine/profile_flags.h"
 #include "engine/translation.h"
 #include "platform/hid/hid_backend.h"
+#include "platform/process/editor_process.h"
 #include "platform/text/text_codec.h"
 #include "profiles/profile_table.h"
+#include "resident/editor_link.h"
 #include "resident/resident_view.h"
 
 namespace orb {
@@ -28,6 +30,8 @@ constexpr int kIdsFile = 109;
 constexpr int kIdsJog = 110;
 constexpr int kIdsShuttle = 111;
 constexpr int kIdsSetDefault = 140;
+constexpr int kIdsEditorName = 8;
+constexpr int kIdsMapEditorName = 9;
 
 // A version rule 1-4 compares the file version; a program without one (every native
 // program) matches no such record.
@@ -55,7 +59,10 @@ CResidentCore::CResidentCore(ResidentView& view, MessageTarget& window, Resident
 CResidentCore::~CResidentCore() { Destroy(); }
 
 void CResidentCore::Initialise(std::uint64_t nFrontWindow, int nFrontPid) {
-  m_store.LoadProfiles(m_config.dataFile, m_config.defaultTable);
+  // A running companion editor owns the table: no table of our own until it hands one.
+  if (!TellRunningEditor()) {
+    m_store.LoadProfiles(m_config.dataFile, m_config.defaultTable);
+  }
   m_hForegroundWnd = nFrontWindow;
   m_nForegroundPid = nFrontPid;
   m_nPrevPid = nFrontPid;
@@ -196,8 +203,128 @@ void CResidentCore::UpdateHostModePolling() {
   }
 }
 
+bool CResidentCore::TellRunningEditor() {
+  if (m_config.pEditorLink == nullptr) {
+    return false;
+  }
+  int nEditor = 0;
+  if (m_config.findEditor) {
+    nEditor = m_config.findEditor();
+  } else {
+    const std::string_view names[] = {LoadString(kIdsEditorName, m_config.language),
+                                      LoadString(kIdsMapEditorName, m_config.language)};
+    nEditor = platform::FindEditorProcess(names, m_config.nOwnPid);
+  }
+  if (nEditor == 0) {
+    return false;
+  }
+  WriteLog("LoadProfiles: the editor runs as process %d; its table is awaited\r\n", nEditor);
+  for (const std::string& sEndpoint : m_config.pEditorLink->EndpointsOfProcess(nEditor)) {
+    m_config.pEditorLink->Post(sEndpoint, LINK_READY);
+  }
+  m_blLent = true;
+  return true;
+}
+
+void CResidentCore::PostToEditor(std::uint16_t nCommand) {
+  if (m_config.pEditorLink != nullptr && !m_sEditorWnd.empty()) {
+    m_config.pEditorLink->Post(m_sEditorWnd, nCommand);
+  }
+}
+
+void CResidentCore::ClearCurrentProfile() {
+  ProfileRecord* pOld = m_pCurProfile.exchange(nullptr);
+  m_hostLink.SetCurrentProfile(nullptr);
+  if (pOld != nullptr && m_deviceThread.Running()) {
+    WaitUntilProfileReleased(m_params);  // then no record of the old view is in use
+  }
+  UpdateHostModePolling();
+}
+
+void CResidentCore::CloseController() {
+  if (m_record.sDevicePath.empty()) {
+    return;
+  }
+  StopDeviceThread();
+  CloseDeviceRecord(m_record, true);
+  m_record = HidDeviceRecord{};
+  g_blRepeatCommand.store(false);
+}
+
+void CResidentCore::OnEditorMessage(std::uint32_t dwWParam, const std::string& sSender, UniqueFd block) {
+  m_sEditorWnd = sSender;
+  switch (dwWParam & 0xFFFF) {
+    case LINK_END_APPLICATION:
+      OnEndApplication();
+      break;
+    case LINK_DESTROY_MEMORY:
+      OnDestroyMemory();
+      break;
+    case LINK_CREATE_MEMORY:
+      OnCreateMemory(static_cast<std::uint16_t>(dwWParam >> 16), std::move(block));
+      break;
+    case LINK_UPDATE:
+      m_view.RefreshPanel();
+      break;
+    default:
+      break;  // only the sender is remembered
+  }
+}
+
+void CResidentCore::OnEndApplication() {
+  WriteLog("From ZUDAdor : End Application\r\n");
+  ClearCurrentProfile();
+  const bool blTaken = m_store.TakeBackTable();
+  m_sEditorWnd.clear();
+  if (!blTaken) {
+    // The editor ends without handing a table back: our own data file again, rather than
+    // a program without profiles until it is started anew.
+    WriteLog("OnMsgFromZUDAdor: no table to take back; the data file is read\r\n");
+    m_store.LoadProfiles(m_config.dataFile, m_config.defaultTable);
+    m_view.FillApplicationList();
+  }
+  if (m_blLent) {
+    m_blLent = false;
+    ConnectController();
+  }
+  m_window.Post(WM_SELECTPROFILE, 0, 0);  // the current profile went with the old view
+}
+
+void CResidentCore::OnDestroyMemory() {
+  WriteLog("From ZUDADor : Destroy memory\r\n");
+  m_blLent = true;
+  CloseController();
+  ClearCurrentProfile();
+  m_store.ReleaseLiveTable();
+  PostToEditor(LINK_READY);
+  m_view.HideWindow();
+  m_hostLink.HostLibraryControl(HL_FREE);
+}
+
+void CResidentCore::OnCreateMemory(std::uint16_t nCount, UniqueFd block) {
+  WriteLog("From ZUDADor : Create memory\r\n");
+  WriteLog("m_dwComSet = %d OnMsgFromZUDAdor\r\n", static_cast<int>(nCount));
+  // Ours first, if still held: after the device thread has let go of it.
+  ClearCurrentProfile();
+  std::string sError;
+  if (!m_store.AdoptEditorTable(std::move(block), nCount, &sError)) {
+    WriteLog("OnMsgFromZUDAdor: the editor's block is refused: %s\r\n", sError.c_str());
+    if (m_store.Profiles() == nullptr) {
+      return;  // still without a table, and without the controller
+    }
+  } else {
+    m_view.FillApplicationList();
+    m_hostLink.HostLibraryControl(HL_LOAD);
+  }
+  m_blLent = false;
+  // Work on the new table at once: choose the profile of the application in front now,
+  // not at the next change of application.
+  ConnectController();
+  m_window.Post(WM_SELECTPROFILE, 0, 0);
+}
+
 bool CResidentCore::ConnectController() {
-  if (m_blConnecting || m_blDestroyed) {
+  if (m_blConnecting || m_blDestroyed || m_blLent) {
     return Connected();
   }
   m_blConnecting = true;
@@ -230,6 +357,7 @@ void CResidentCore::StartDeviceThread() {
   m_params.pKeySink = m_config.pKeySink;
   m_params.ppProfile = &m_pCurProfile;
   m_params.pClock = m_config.pClock;
+  m_params.pfnProfileLoaded = m_config.pfnProfileLoaded;
   m_deviceThread.Start(m_params);
 }
 
@@ -255,6 +383,9 @@ void CResidentCore::SetModified(bool blModified) {
 bool CResidentCore::SaveProfiles() {
   const bool blWritten = m_store.SaveProfiles(m_config.dataFile);
   m_view.EnableApply(false);
+  if (blWritten) {
+    PostToEditor(LINK_UPDATE);
+  }
   return blWritten;
 }
 
@@ -286,7 +417,11 @@ void CResidentCore::Destroy() {
   m_blDestroyed = true;
   m_hostLink.HostLibraryControl(HL_FREE);
   StopDeviceThread();  // nothing to wait for when none was started
+  const bool blHeldTable = m_store.Profiles() != nullptr;
   m_store.SaveProfiles(m_config.dataFile);
+  if (blHeldTable) {
+    PostToEditor(LINK_END_APPLICATION);
+  }
   m_pCurProfile.store(nullptr);
   m_hostLink.SetCurrentProfile(nullptr);
   m_store.ReleaseTable();

@@ -21,6 +21,7 @@
 #include <string>
 
 #include "base/string_table.h"
+#include "base/unique_fd.h"
 #include "device/hid_device_record.h"
 #include "engine/device_thread.h"
 #include "platform/process/app_info.h"
@@ -29,6 +30,7 @@
 
 namespace orb {
 
+class EditorLink;
 class MessageTarget;
 class ResidentView;
 
@@ -49,6 +51,12 @@ struct ResidentConfig {
   std::function<bool(int nPid, platform::AppInfo*)> getAppInfo;
   // The host library link's sleep (tests pass one that does not sleep).
   CHostLibraryLink::SleepFunction hostSleep;
+  // Handed to the device thread (DeviceThreadParams::pfnProfileLoaded); tests only.
+  void (*pfnProfileLoaded)() = nullptr;
+  // The link to a companion editor; none: no editor can take the table.
+  EditorLink* pEditorLink = nullptr;
+  // The process id of a running companion editor, 0 for none. Unset: looked for in /proc.
+  std::function<int()> findEditor;
 };
 
 class CResidentCore final {
@@ -88,6 +96,12 @@ class CResidentCore final {
   // OK/Cancel/Apply of the settings window use these with SaveProfiles.
   void CancelEdits();
 
+  // A message of the editor link (OnMsgFromZUDAdor): the command word, the sender's
+  // endpoint (m_hEditorWnd from now on) and the block that came with LINK_CREATE_MEMORY.
+  void OnEditorMessage(std::uint32_t dwWParam, const std::string& sSender, UniqueFd block);
+  // m_hEditorWnd: the editor to answer; while set the tray icon takes no clicks.
+  const std::string& EditorWindow() const { return m_sEditorWnd; }
+
   // The window's destruction, in its order: host libraries freed, device thread stopped,
   // table saved and released, mode bits off, device closed.
   void Destroy();
@@ -103,6 +117,13 @@ class CResidentCore final {
  private:
   void StartDeviceThread();
   void StopDeviceThread();
+  void CloseController();
+  void ClearCurrentProfile();
+  void PostToEditor(std::uint16_t nCommand);
+  bool TellRunningEditor();
+  void OnEndApplication();
+  void OnDestroyMemory();
+  void OnCreateMemory(std::uint16_t nCount, UniqueFd block);
   std::string ProfileName(const ProfileRecord& record) const;
   void UpdateHostModePolling();
 
@@ -125,6 +146,8 @@ class CResidentCore final {
   DeviceThreadParams m_params;
   DeviceThreadControl m_deviceThread;
   bool m_blConnecting = false;  // the busy flag of ConnectController
+  bool m_blLent = false;        // the editor holds the table: the controller stays closed
+  std::string m_sEditorWnd;
   bool m_blDestroyed = false;
 };
 

@@ -29,6 +29,10 @@ class ResidentView {
   // While on, the window calls PollHostMode every 100 ms: a host-mode profile's editor
   // changes its mode without telling anyone, so it must be asked.
   virtual void SetHostModePolling(bool blOn) = 0;
+  // The companion editor took the table: the window goes out of sight.
+  virtual void HideWindow() = 0;
+  // The table was replaced: the application list filled again, its first entry shown.
+  virtual void FillApplicationList() = 0;
 };
 
 }  // namespace orb

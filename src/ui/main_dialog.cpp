@@ -22,6 +22,7 @@
 #include "platform/keys/key_sink.h"
 #include "platform/time/clock.h"
 #include "profiles/default_tables.h"
+#include "resident/endpoint_link.h"
 #include "resident/resident_core.h"
 #include "shell/settings_store.h"
 #include "ui/about_dialog.h"
@@ -78,6 +79,17 @@ CMainDialog::CMainDialog(bool blSilent, const ResidentConfig& config, QWidget* p
   if (core.pKeySink == nullptr) {
     m_pKeySink = platform::SelectKeySink(*core.pClock);
     core.pKeySink = m_pKeySink.get();
+  }
+  if (core.pEditorLink == nullptr) {
+    std::string sError;
+    const std::string sDirectory = platform::DefaultLinkDirectory(&sError);
+    auto pEndpoint = sDirectory.empty() ? nullptr : platform::CLinkEndpoint::Open(sDirectory, &sError);
+    if (pEndpoint) {
+      m_pLink = std::make_unique<CEndpointLink>(std::move(pEndpoint));
+      core.pEditorLink = m_pLink.get();
+    } else {
+      WriteLog("CMainDialog: no editor link: %s\r\n", sError.c_str());
+    }
   }
   ResidentView& view = *this;
   m_pCore = std::make_unique<CResidentCore>(view, *this, std::move(core));
@@ -213,6 +225,10 @@ void CMainDialog::StartWatching() {
     m_pForegroundNotifier = std::make_unique<QSocketNotifier>(m_pForeground->Fd(), QSocketNotifier::Read);
     connect(m_pForegroundNotifier.get(), &QSocketNotifier::activated, this, [this] { m_pForeground->Dispatch(); });
   }
+  if (m_pLink) {
+    m_pLinkNotifier = std::make_unique<QSocketNotifier>(m_pLink->Endpoint().Fd(), QSocketNotifier::Read);
+    connect(m_pLinkNotifier.get(), &QSocketNotifier::activated, this, &CMainDialog::OnEditorLink);
+  }
   m_pMonitor = platform::CreateHidMonitor();
   if (m_pMonitor && m_pMonitor->Fd() >= 0) {
     m_pMonitorNotifier = std::make_unique<QSocketNotifier>(m_pMonitor->Fd(), QSocketNotifier::Read);
@@ -222,6 +238,15 @@ void CMainDialog::StartWatching() {
   } else {
     // No event source: fall back to looking every so often.
     m_reconnectTimer.start();
+  }
+}
+
+void CMainDialog::OnEditorLink() {
+  platform::LinkMessage message;
+  while (m_blInitialised && m_pLink->Endpoint().Receive(&message)) {
+    m_pCore->OnEditorMessage(message.dwParam, message.sSender, std::move(message.fdBlock));
+    // While an editor holds the link the tray icon takes no clicks.
+    m_pTrayIcon->SetIgnoreClicks(!m_pCore->EditorWindow().empty());
   }
 }
 
@@ -243,6 +268,7 @@ void CMainDialog::Finish() {
   m_reconnectTimer.stop();
   m_pMonitorNotifier.reset();
   m_pForegroundNotifier.reset();
+  m_pLinkNotifier.reset();
   m_pCore->Destroy();
   m_pTrayIcon->RemoveIcon();
 }
@@ -459,6 +485,12 @@ void CMainDialog::ResetStartupSettings() {
   MX8RegSetValue(1, "Startup");
   MX8RegSetValue(1, "ShowStay");
   m_pTrayIcon->m_blStartup = true;
+}
+
+void CMainDialog::HideWindow() { hide(); }
+
+void CMainDialog::FillApplicationList() {
+  if (m_pPanel != nullptr) m_pPanel->FillApplicationList();
 }
 
 void CMainDialog::SetHostModePolling(bool blOn) {

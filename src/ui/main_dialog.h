@@ -26,6 +26,7 @@ class QSocketNotifier;
 namespace orb {
 
 class CControllerPicture;
+class CEndpointLink;
 class CKeyPanel;
 class CResidentCore;
 class CSpeedControls;
@@ -95,6 +96,7 @@ class CMainDialog final : public QDialog, public MessageTarget, private Resident
   void Finish();
   bool Save();
   void OnWheelDoubleClick();
+  void OnEditorLink();
   void OnMessage(std::uint32_t nMsg, std::uintptr_t wParam, std::intptr_t lParam);
   void ConnectController();
   void OnAbout();
@@ -112,6 +114,8 @@ class CMainDialog final : public QDialog, public MessageTarget, private Resident
   bool AskOkCancel(const std::string& sText, const std::string& sCaption) override;
   void ResetStartupSettings() override;
   void SetHostModePolling(bool blOn) override;
+  void HideWindow() override;
+  void FillApplicationList() override;
 
   bool m_blSilent;
   bool m_blKeepHidden = true;
@@ -122,6 +126,7 @@ class CMainDialog final : public QDialog, public MessageTarget, private Resident
   QEventLoop* m_pModalLoop = nullptr;
   QPointer<QDialog> m_pModalDlg;
   std::unique_ptr<platform::KeySink> m_pKeySink;
+  std::unique_ptr<CEndpointLink> m_pLink;  // before the core, which posts through it
   std::unique_ptr<CResidentCore> m_pCore;
   std::unique_ptr<CTrayIcon> m_pTrayIcon;
   CControllerPicture* m_pPicture = nullptr;
@@ -135,6 +140,7 @@ class CMainDialog final : public QDialog, public MessageTarget, private Resident
   std::unique_ptr<QSocketNotifier> m_pMonitorNotifier;
   std::unique_ptr<platform::ForegroundTracker> m_pForeground;
   std::unique_ptr<QSocketNotifier> m_pForegroundNotifier;
+  std::unique_ptr<QSocketNotifier> m_pLinkNotifier;
   QTimer m_hostModeTimer;    // 100 ms while a host-mode profile is current
   QTimer m_reconnectTimer;   // while a controller is present but cannot be opened
 };

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <deque>
 #include <map>
+#include <unistd.h>
 #include <mutex>
 #include <thread>
 
@@ -19,8 +20,10 @@
 #include "engine/command_buffer.h"
 #include "platform/hid/sim_hid_backend.h"
 #include "platform/keys/key_sink.h"
+#include "platform/shm/shared_block.h"
 #include "platform/time/clock.h"
 #include "profiles/profile_table.h"
+#include "resident/editor_link.h"
 #include "resident/resident_view.h"
 #include "support/temp_dir.h"
 #include "tools/orbctl/play_script.h"
@@ -62,8 +65,12 @@ class RecordingView final : public ResidentView {
   }
   void ResetStartupSettings() override { ++nStartupResets; }
   void SetHostModePolling(bool blOn) override { blPolling = blOn; }
+  void HideWindow() override { ++nHides; }
+  void FillApplicationList() override { ++nFills; }
 
   std::vector<std::string> tips;
+  int nHides = 0;
+  int nFills = 0;
   std::vector<std::uint32_t> selected;
   int nRefreshes = 0;
   bool blApply = true;
@@ -71,6 +78,19 @@ class RecordingView final : public ResidentView {
   bool blAnswerOk = true;
   int nStartupResets = 0;
   bool blPolling = false;
+};
+
+// What the core posted to editors, and the endpoints each editor process has.
+class RecordingLink final : public EditorLink {
+ public:
+  bool Post(const std::string& sEndpoint, std::uint32_t dwWParam) override {
+    posts.push_back(sEndpoint + " " + std::to_string(dwWParam));
+    return true;
+  }
+  std::vector<std::string> EndpointsOfProcess(int nPid) override { return endpoints[nPid]; }
+
+  std::vector<std::string> posts;
+  std::map<int, std::vector<std::string>> endpoints;
 };
 
 // Posted messages wait here until the test lets the "window thread" handle them.
@@ -131,6 +151,9 @@ class ResidentCoreTest : public ::testing::Test {
       *pInfo = it->second;
       return true;
     };
+    config.pEditorLink = &m_link;
+    config.pfnProfileLoaded = m_pfnProfileLoaded;
+    config.findEditor = [this] { return m_nEditorPid; };
     m_pCore = std::make_unique<CResidentCore>(m_view, m_window, std::move(config));
     m_pCore->Initialise(nFrontWindow, nFrontPid);
   }
@@ -177,8 +200,153 @@ class ResidentCoreTest : public ::testing::Test {
   QueueWindow m_window;
   std::map<int, platform::AppInfo> m_processes;
   std::vector<std::uint32_t> m_handled;
+  RecordingLink m_link;
+  int m_nEditorPid = 0;
+  void (*m_pfnProfileLoaded)() = nullptr;
   std::unique_ptr<CResidentCore> m_pCore;
 };
+
+// An editor's block holding `table`, and the descriptor it hands over with it.
+struct EditorBlock {
+  explicit EditorBlock(const std::vector<ProfileRecord>& table)
+      : pBlock(platform::SharedBlock::Create("ORB.DAT", table.size() * sizeof(ProfileRecord))) {
+    std::memcpy(pBlock->Data(), table.data(), pBlock->Size());
+  }
+  UniqueFd Handed() const { return UniqueFd(::dup(pBlock->Fd())); }
+  ProfileRecord* Records() const { return reinterpret_cast<ProfileRecord*>(pBlock->Data()); }
+  std::unique_ptr<platform::SharedBlock> pBlock;
+};
+
+std::uint32_t Create(std::size_t nCount) { return LINK_CREATE_MEMORY | static_cast<std::uint32_t>(nCount << 16); }
+
+TEST_F(ResidentCoreTest, WithTheEditorRunningAtStartItIsToldAndItsBlockBecomesTheTable) {
+  m_nEditorPid = 300;
+  m_link.endpoints[300] = {"/link/300-1", "/link/300-2"};
+  m_sPath = m_backend.AddController();
+  Start({Record("OWN.EXE", "Own", 0)});
+  EXPECT_EQ(m_link.posts, (std::vector<std::string>{"/link/300-1 1", "/link/300-2 1"}));
+  EXPECT_EQ(m_pCore->Store().Profiles(), nullptr) << "the data file is not read";
+  EXPECT_FALSE(m_pCore->ConnectController()) << "the controller waits for a table";
+
+  std::vector<ProfileRecord> table(15, Record("EDIT.EXE", "Edit", 0, kVkA));
+  EditorBlock block(table);
+  m_pCore->OnEditorMessage(Create(15), "/link/300-1", block.Handed());
+  EXPECT_EQ(m_pCore->Store().ComSet(), 15u);
+  EXPECT_EQ(m_view.nFills, 1);
+  EXPECT_TRUE(m_pCore->Connected()) << "found again once the table is there";
+  // The program works on the editor's block itself.
+  block.Records()[3].dwFlags = PF_FALLBACK;
+  m_pCore->Store().FindFallbackProfile();
+  EXPECT_EQ(m_pCore->Store().FallbackProfile(), &m_pCore->Store().Profiles()[3]);
+}
+
+TEST_F(ResidentCoreTest, DestroyMemoryLendsTheControllerAndCreateMemoryTakesItBack) {
+  test::LogCapture log;
+  Start({Record("EDIT.EXE", "Edit", 0, kVkA)});
+  m_sPath = m_backend.AddController();
+  ASSERT_TRUE(m_pCore->ConnectController());
+
+  m_pCore->OnEditorMessage(LINK_DESTROY_MEMORY, "/link/editor", UniqueFd());
+  EXPECT_FALSE(m_pCore->Connected());
+  EXPECT_EQ(m_pCore->Store().Profiles(), nullptr);
+  EXPECT_EQ(m_pCore->Store().ComSet(), 1u) << "the count and the working copy stay";
+  EXPECT_EQ(m_view.nHides, 1);
+  EXPECT_EQ(m_link.posts, (std::vector<std::string>{"/link/editor 1"}));
+  EXPECT_FALSE(m_pCore->ConnectController()) << "lent: a plug notice must not take it back";
+
+  // A block that is not what the count says is refused: still no table, still lent.
+  EditorBlock wrong({Record("EDIT.EXE", "Edit", 0)});
+  m_pCore->OnEditorMessage(Create(2), "/link/editor", wrong.Handed());
+  EXPECT_EQ(m_pCore->Store().Profiles(), nullptr);
+  EXPECT_FALSE(m_pCore->Connected());
+  EXPECT_NE(log.Text().find("the editor's block is refused"), std::string::npos);
+
+  EditorBlock block({Record("EDIT.EXE", "Edit", 0, kVkA), Record("X.EXE", "X", 0)});
+  m_pCore->OnEditorMessage(Create(2), "/link/editor", block.Handed());
+  EXPECT_EQ(m_pCore->Store().ComSet(), 2u);
+  EXPECT_TRUE(m_pCore->Connected());
+  const std::string text = log.Text();
+  EXPECT_NE(text.find("From ZUDADor : Destroy memory\r\n"), std::string::npos);
+  EXPECT_NE(text.find("From ZUDADor : Create memory\r\nm_dwComSet = 2 OnMsgFromZUDAdor\r\n"), std::string::npos);
+}
+
+TEST_F(ResidentCoreTest, TheEditorsTableSurvivesItsEndAndTheNextSaveWritesIt) {
+  Start({Record("OWN.EXE", "Own", 0)});
+  m_pCore->OnEditorMessage(LINK_DESTROY_MEMORY, "/link/editor", UniqueFd());
+  EditorBlock block({Record("EDITED.EXE", "Edited", 0)});
+  m_pCore->OnEditorMessage(Create(1), "/link/editor", block.Handed());
+  m_link.posts.clear();
+  EXPECT_TRUE(m_pCore->SaveProfiles());
+  EXPECT_EQ(m_link.posts, (std::vector<std::string>{"/link/editor 5"})) << "a save tells the editor";
+
+  m_pCore->OnEditorMessage(LINK_END_APPLICATION, "/link/editor", UniqueFd());
+  EXPECT_EQ(m_pCore->EditorWindow(), "");
+  std::strcpy(block.Records()[0].szExeName, "LATER.EXE");  // the editor's block is no longer ours
+  EXPECT_STREQ(m_pCore->Store().Profiles()[0].szExeName, "EDITED.EXE");
+  m_pCore->SetModified(true);
+  EXPECT_TRUE(m_pCore->SaveProfiles());
+  const std::string saved = test::ReadFileText(m_dataFile);
+  EXPECT_EQ(saved.substr(offsetof(ProfileRecord, szExeName), 10), "EDITED.EXE");
+  m_link.posts.clear();
+  m_pCore->Destroy();
+  EXPECT_TRUE(m_link.posts.empty()) << "the editor that ended is not told of our end";
+}
+
+TEST_F(ResidentCoreTest, AnEditorThatEndsWithoutHandingATableBackLeavesTheDataFileInUse) {
+  Start({Record("OWN.EXE", "Own", 0)});
+  m_pCore->OnEditorMessage(LINK_DESTROY_MEMORY, "/link/editor", UniqueFd());
+  m_pCore->OnEditorMessage(LINK_END_APPLICATION, "/link/editor", UniqueFd());
+  ASSERT_NE(m_pCore->Store().Profiles(), nullptr);
+  EXPECT_STREQ(m_pCore->Store().Profiles()[0].szExeName, "OWN.EXE");
+  EXPECT_EQ(m_view.nFills, 1);
+}
+
+TEST_F(ResidentCoreTest, ACommandWithoutMeaningOnlyNamesTheEditorAndOurEndIsToldToIt) {
+  Start({Record("OWN.EXE", "Own", 0)});
+  m_pCore->OnEditorMessage(7, "/link/other", UniqueFd());
+  EXPECT_EQ(m_pCore->EditorWindow(), "/link/other");
+  EXPECT_NE(m_pCore->Store().Profiles(), nullptr);
+  m_pCore->Destroy();
+  EXPECT_EQ(m_link.posts, (std::vector<std::string>{"/link/other 2"}));
+}
+
+// The editor's block replaced while the device thread translates button presses from it:
+// a record of an unmapped view would be a crash (and TSan sees any race on the pointer).
+TEST_F(ResidentCoreTest, ReplacingTheTableWhileTheControllerIsBusyNeverReadsAnOldView) {
+  // The thread lingers between taking the record and reading it, where an early unmap hits.
+  m_pfnProfileLoaded = [] { std::this_thread::sleep_for(std::chrono::microseconds(300)); };
+  Start({Record("", "Any", PF_FALLBACK, kVkA)});
+  m_sPath = m_backend.AddController();
+  ASSERT_TRUE(m_pCore->ConnectController());
+  Pump();
+  std::atomic<bool> blStop{false};
+  std::thread presses([&] {
+    while (!blStop.load()) {
+      m_backend.QueueInputReport(m_sPath, play::ButtonReport({kUsagePgm1}));
+      m_backend.QueueInputReport(m_sPath, play::ButtonReport({}));
+      std::this_thread::yield();
+    }
+  });
+  struct Joiner {  // also when an assertion returns early
+    std::atomic<bool>& blStop;
+    std::thread& thread;
+    ~Joiner() {
+      blStop.store(true);
+      if (thread.joinable()) thread.join();
+    }
+  } joiner{blStop, presses};
+  for (int i = 0; i < 40; ++i) {
+    EditorBlock block({Record("", "Any", PF_FALLBACK, kVkA)});
+    m_pCore->OnEditorMessage(Create(1), "/link/editor", block.Handed());
+    Pump();
+    // A press played from this view before it goes: the thread is reading it right now.
+    ASSERT_TRUE(WaitForKeys(m_sink.Count() + 1)) << i;
+    m_pCore->OnEditorMessage(LINK_END_APPLICATION, "/link/editor", UniqueFd());
+    Pump();
+    ASSERT_TRUE(WaitForKeys(m_sink.Count() + 1)) << i;
+  }
+  EXPECT_TRUE(m_pCore->Connected());
+}
 
 TEST_F(ResidentCoreTest, TheFirstMatchingRecordWinsByNameAndVersionRuleElseTheFallback) {
   // Rule 1 compares the major version: the high word of dwVersionMS (offset 590).

@@ -5,6 +5,7 @@
 
 #include "tools/orbctl/commands.h"
 #include "tools/orbctl/hid_command.h"
+#include "tools/orbctl/link_command.h"
 #include "tools/orbctl/play_command.h"
 #include "tools/orbctl/standard_output.h"
 #include "tools/orbctl/table_command.h"
@@ -17,6 +18,7 @@ const Command kCommands[] = {
     {"table", "profile tables: dump to text, build from text, check", RunTableCommand},
     {"hid", "HID devices, report descriptors, the controller's events and its simulator", RunHidCommand},
     {"play", "run the command engine on a script of control events; print the key events", RunPlayCommand},
+    {"link", "the editor link: post messages to orb or an editor, watch what is posted", RunLinkCommand},
     {nullptr, nullptr, nullptr},
 };
 

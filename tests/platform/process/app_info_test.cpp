@@ -2,6 +2,7 @@
 // programs, sandbox roots, over-long texts), then over real processes: this test, a shell
 // script blocked reading a pipe, and a zombie.
 #include "platform/process/app_info.h"
+#include "platform/process/editor_process.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -293,6 +294,38 @@ TEST(RealProcess, AZombieGivesNothing) {
   EXPECT_EQ(app.sExeName, "");
   int nStatus = 0;
   ::waitpid(nPid, &nStatus, 0);
+}
+
+constexpr std::string_view kEditors[] = {"ZUDADOR.EXE", "MAPEDIT.EXE"};
+
+TEST(EditorProcess, NamesMatchInAnyCaseWithOrWithoutTheExtension) {
+  EXPECT_TRUE(IsEditorName("MAPEDIT.EXE", kEditors));
+  EXPECT_TRUE(IsEditorName("mapedit.exe", kEditors));
+  EXPECT_TRUE(IsEditorName("ZUDADOR", kEditors));  // a native port's own file name
+  EXPECT_FALSE(IsEditorName("MAPEDITOR.EXE", kEditors));
+  EXPECT_FALSE(IsEditorName("MAPEDIT.COM", kEditors));
+  EXPECT_FALSE(IsEditorName("", kEditors));
+}
+
+TEST(EditorProcess, ARunningEditorIsFoundByItsPidAndOurOwnProcessNever) {
+  test::TempDir dir;
+  const std::string sScript = "read line\n";
+  for (const char* pName : {"MapEdit.exe", "zudador"}) {
+    const fs::path script = dir / pName;
+    test::WriteFileBytes(script, sScript.data(), sScript.size());
+  }
+  EXPECT_EQ(FindEditorProcess(kEditors, ::getpid()), 0) << "no editor runs yet";
+  {
+    ShellChild editor({"sh", (dir / "MapEdit.exe").string()});
+    ASSERT_TRUE(editor.Executed());
+    EXPECT_EQ(FindEditorProcess(kEditors, ::getpid()), editor.Pid());
+    EXPECT_EQ(FindEditorProcess(kEditors, editor.Pid()), 0) << "the caller itself is no editor";
+  }
+  {
+    ShellChild editor({"sh", (dir / "zudador").string()});
+    ASSERT_TRUE(editor.Executed());
+    EXPECT_EQ(FindEditorProcess(kEditors, ::getpid()), editor.Pid());
+  }
 }
 
 }  // namespace
