@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <unistd.h>
 #include <string>
 #include <thread>
 
@@ -17,6 +18,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 
@@ -27,6 +29,8 @@
 #include "platform/time/clock.h"
 #include "resident/resident_core.h"
 #include "shell/settings_store.h"
+#include "platform/link/link_endpoint.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "ui/about_dialog.h"
 #include "ui/key_panel.h"
@@ -345,6 +349,33 @@ TEST_F(SettingsWindowTest, TheControllersProgrammableButtonsChooseThemselvesWhil
         dialog.EndProgram();
       });
     });
+  });
+}
+
+TEST_F(MainDialogTest, WhileAnEditorHoldsTheLinkTheTrayIconTakesNoClicks) {
+  test::TempDir runtime;
+  test::ScopedEnv env("XDG_RUNTIME_DIR", runtime.Path().c_str());
+  CMainDialog dialog(true, m_config);
+  QSignalSpy shows(&dialog.TrayIcon(), &CTrayIcon::ShowWindowRequested);
+  RunWith(dialog, [&] {
+    auto pEditor = platform::CLinkEndpoint::Open((runtime.Path() / "orb-link").string());
+    ASSERT_NE(pEditor, nullptr);
+    std::string sProgram;
+    for (const std::string& sEndpoint : pEditor->EndpointsOfProcess(::getpid())) {
+      if (sEndpoint != pEditor->Path()) sProgram = sEndpoint;
+    }
+    ASSERT_FALSE(sProgram.empty()) << "the window has no link endpoint";
+    // A command without a meaning names the editor, and from then on the icon is dead.
+    ASSERT_TRUE(pEditor->Post(sProgram, 7));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dialog.Core().EditorWindow() == pEditor->Path(); }, 5000));
+    dialog.TrayIcon().OnActivated(QSystemTrayIcon::DoubleClick);
+    EXPECT_EQ(shows.count(), 0);
+    // The editor's end gives the icon back.
+    ASSERT_TRUE(pEditor->Post(sProgram, platform::LINK_END_APPLICATION));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dialog.Core().EditorWindow().empty(); }, 5000));
+    dialog.TrayIcon().OnActivated(QSystemTrayIcon::DoubleClick);
+    EXPECT_EQ(shows.count(), 1);
+    dialog.EndProgram();
   });
 }
 
