@@ -218,8 +218,16 @@ bool CResidentCore::TellRunningEditor() {
   if (nEditor == 0) {
     return false;
   }
+  // One that cannot talk to us (a Windows editor under Wine has no endpoint here) would
+  // never hand a table: waiting for it would leave the user without profiles.
+  const std::vector<std::string> endpoints = m_config.pEditorLink->EndpointsOfProcess(nEditor);
+  if (endpoints.empty()) {
+    WriteLog("LoadProfiles: the editor runs as process %d but has no link endpoint; our own table is used\r\n",
+             nEditor);
+    return false;
+  }
   WriteLog("LoadProfiles: the editor runs as process %d; its table is awaited\r\n", nEditor);
-  for (const std::string& sEndpoint : m_config.pEditorLink->EndpointsOfProcess(nEditor)) {
+  for (const std::string& sEndpoint : endpoints) {
     m_config.pEditorLink->Post(sEndpoint, LINK_READY);
   }
   m_blLent = true;

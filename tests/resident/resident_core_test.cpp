@@ -240,6 +240,14 @@ TEST_F(ResidentCoreTest, WithTheEditorRunningAtStartItIsToldAndItsBlockBecomesTh
   EXPECT_EQ(m_pCore->Store().FallbackProfile(), &m_pCore->Store().Profiles()[3]);
 }
 
+TEST_F(ResidentCoreTest, AnEditorThatHasNoLinkEndpointCannotHoldUpOurOwnTable) {
+  m_nEditorPid = 300;  // under Wine, say: it runs, but cannot talk to us
+  Start({Record("OWN.EXE", "Own", 0)});
+  EXPECT_TRUE(m_link.posts.empty());
+  ASSERT_NE(m_pCore->Store().Profiles(), nullptr);
+  EXPECT_STREQ(m_pCore->Store().Profiles()[0].szExeName, "OWN.EXE");
+}
+
 TEST_F(ResidentCoreTest, DestroyMemoryLendsTheControllerAndCreateMemoryTakesItBack) {
   test::LogCapture log;
   Start({Record("EDIT.EXE", "Edit", 0, kVkA)});

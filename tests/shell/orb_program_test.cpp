@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <filesystem>
 #include <regex>
 #include <string>
 
@@ -125,6 +126,40 @@ TEST_F(OrbProgram, ACrashedInstanceDoesNotBlockTheNextStart) {
   EXPECT_TRUE(WaitUntilServing()) << "the new instance took the stale socket over";
   orb->Signal(SIGTERM);
   EXPECT_TRUE(ExitedWithZero(orb->WaitForExit(kExitTimeout)));
+}
+
+}  // namespace
+
+namespace {
+
+// A companion editor at start: orbctl's link watch under the editor's name is one, as a
+// native port would be (its own file name is its application name).
+TEST_F(OrbProgram, WithTheEditorRunningAtStartItIsToldAndNoDataFileIsRead) {
+  fs::copy_file(ORBCTL_BINARY, m_dir / "mapedit");
+  ChildProcess editor({(m_dir / "mapedit").string(), "link", "watch", "--count", "1"}, m_dir.Path());
+  const fs::path links = RuntimeDir() / "orb-link";
+  const std::string sPrefix = std::to_string(editor.Pid()) + "-";
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        std::error_code error;
+        for (const auto& entry : fs::directory_iterator(links, error)) {
+          if (entry.path().filename().string().starts_with(sPrefix)) return true;
+        }
+        return false;
+      },
+      kStartTimeout))
+      << editor.Stderr();
+
+  auto orb = Start({"/m"});
+  const auto editorStatus = editor.WaitForExit(kStartTimeout);
+  ASSERT_TRUE(ExitedWithZero(editorStatus)) << DescribeStatus(editorStatus) << editor.Stderr();
+  EXPECT_NE(editor.Stdout().find("LINK_READY 1"), std::string::npos) << editor.Stdout();
+  ASSERT_TRUE(WaitForFileText(LogFile(), "the editor runs as process " + std::to_string(editor.Pid())));
+
+  ASSERT_TRUE(orb->Signal(SIGTERM));
+  const auto status = orb->WaitForExit(kExitTimeout);
+  EXPECT_TRUE(ExitedWithZero(status)) << DescribeStatus(status);
+  EXPECT_FALSE(fs::exists(m_dir / "ORB.DAT")) << "no table of our own: nothing to save";
 }
 
 }  // namespace
