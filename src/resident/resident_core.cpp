@@ -272,6 +272,9 @@ void CResidentCore::OnEditorMessage(std::uint32_t dwWParam, const std::string& s
       OnCreateMemory(static_cast<std::uint16_t>(dwWParam >> 16), std::move(block));
       break;
     case LINK_UPDATE:
+      // The editor changed the live table: the working copy follows, or the next Apply
+      // would copy the old records back over the editor's changes.
+      m_store.CancelEdits();
       m_view.RefreshPanel();
       break;
     default:
@@ -284,6 +287,10 @@ void CResidentCore::OnEndApplication() {
   ClearCurrentProfile();
   const bool blTaken = m_store.TakeBackTable();
   m_sEditorWnd.clear();
+  if (blTaken) {
+    m_store.CancelEdits();  // the working copy as the editor left the table
+    m_view.RefreshPanel();
+  }
   if (!blTaken) {
     // The editor ends without handing a table back: our own data file again, rather than
     // a program without profiles until it is started anew.

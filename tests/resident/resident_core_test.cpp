@@ -287,6 +287,13 @@ TEST_F(ResidentCoreTest, TheEditorsTableSurvivesItsEndAndTheNextSaveWritesIt) {
   EXPECT_TRUE(m_pCore->SaveProfiles());
   EXPECT_EQ(m_link.posts, (std::vector<std::string>{"/link/editor 5"})) << "a save tells the editor";
 
+  // The editor changes its block and says so: the working copy follows, so that an Apply
+  // cannot put the old record back.
+  std::strcpy(block.Records()[0].szAppName, "Renamed");
+  m_pCore->OnEditorMessage(LINK_UPDATE, "/link/editor", UniqueFd());
+  EXPECT_STREQ(m_pCore->Store().EditProfiles()[0].szAppName, "Renamed");
+  EXPECT_GE(m_view.nRefreshes, 1);
+
   m_pCore->OnEditorMessage(LINK_END_APPLICATION, "/link/editor", UniqueFd());
   EXPECT_EQ(m_pCore->EditorWindow(), "");
   std::strcpy(block.Records()[0].szExeName, "LATER.EXE");  // the editor's block is no longer ours

@@ -403,6 +403,48 @@ TEST_F(OrbSystem, DoubleClickingTheTrayIconShowsTheWindow) {
   EndOrb(*pOrb);
 }
 
+TEST_F(OrbSystem, ATableLoadedOverTheEditorLinkPlaysAtOnceAndIsSavedAtTheEnd) {
+  KeyClient client = StartClient("x11_key_client", false);
+  auto pSimulator = StartSimulator();
+  auto pOrb = StartOrbAndWait();
+  ASSERT_TRUE(WaitForLogCount("Profile : Key Client", 1)) << Log();
+  ASSERT_TRUE(pSimulator->WaitForLine("feature 03 03", kWait));
+  Press(*pSimulator, kPgm1);
+  ASSERT_TRUE(client.pProcess->WaitForLine("press F5", kWait));
+
+  // The same table but for the key client's PGM1, built from its text.
+  std::string text = kTable;
+  const std::string before = "keys = [\"F5\"]";
+  ASSERT_NE(text.find(before), std::string::npos);
+  text.replace(text.find(before), before.size(), "keys = [\"F9\"]");
+  WriteFileBytes(m_dir / "new.toml", text.data(), text.size());
+  const fs::path newTable = m_dir / "new.dat";
+  ASSERT_EQ(RunOrbctl({"table", "build", (m_dir / "new.toml").string(), "-o", newTable.string()}), "");
+
+  std::string loaded;
+  ASSERT_EQ(RunOrbctl({"link", "load", newTable.string()}, &loaded), "") << Log();
+  EXPECT_EQ(loaded, "loaded 3 profiles into orb (pid " + std::to_string(pOrb->Pid()) + ")\n");
+  // The controller lent and found again, the profile chosen again: no restart, no switch
+  // of windows.
+  ASSERT_TRUE(WaitForLogCount("From ZUDAdor : End Application", 1)) << Log();
+  ASSERT_TRUE(WaitForLogCount("Controller connected!", 2)) << Log();
+  ASSERT_TRUE(WaitForLogCount("Profile : Key Client", 2)) << Log();
+  ASSERT_TRUE(pSimulator->WaitForLine("open 0", kWait));
+  ASSERT_TRUE(pSimulator->WaitForLine("open 1", kWait));
+  ASSERT_TRUE(pSimulator->WaitForLine("feature 03 03", kWait));
+  Press(*pSimulator, kPgm1);
+  ASSERT_TRUE(client.pProcess->WaitForLine("press F9", kWait)) << Log();
+  EXPECT_EQ(client.Pressed(), (std::vector<std::string>{"F5", "F9"}));
+
+  // Kept in orb's own block after the end of the exchange, and saved at the end.
+  EndOrb(*pOrb);
+  EXPECT_EQ(ReadFileText(DataFile()), ReadFileText(newTable)) << "nothing changed the table since";
+  std::string after;
+  ASSERT_EQ(RunOrbctl({"table", "dump", DataFile().string()}, &after), "");
+  EXPECT_NE(after.find("keys = [\"F9\"]"), std::string::npos) << after;
+  EXPECT_EQ(after.find("keys = [\"F5\"]"), std::string::npos) << after;
+}
+
 // A display of the test's own: Xvfb and openbox, no tray host.
 class PrivateDisplay {
  public:

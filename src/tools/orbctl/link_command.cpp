@@ -3,18 +3,17 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cctype>
+#include <chrono>
+#include <algorithm>
+#include <cmath>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -24,6 +23,10 @@
 #include "platform/link/link_message.h"
 #include "platform/shm/shared_block.h"
 #include "profiles/profile_table.h"
+#include "profiles/table_check.h"
+#include "tools/orbctl/link_edit.h"
+#include "tools/orbctl/link_session.h"
+#include "tools/orbctl/table_command.h"
 
 namespace orb::orbctl {
 
@@ -34,6 +37,8 @@ namespace {
 const char kUsage[] =
     "usage: orbctl link send COMMAND [COUNT] [--to PID] [--table FILE]\n"
     "       orbctl link watch [--count N]\n"
+    "       orbctl link load FILE [--to PID] [--timeout SECONDS]\n"
+    "       orbctl link edit [--to PID] [--timeout SECONDS]\n"
     "send posts one message to every link endpoint of process PID; without "
     "--to, to the\n"
     "running orb (the holder of its single-instance lock). COMMAND is a number "
@@ -49,30 +54,25 @@ const char kUsage[] =
     "command name,\n"
     "number, count, sender, and a block's size; it ends on Ctrl+C, SIGTERM or "
     "after N messages.\n"
+    "load hands the profile table FILE to the running orb as an editor does: it takes orb's\n"
+    "table (destroy-memory, then orb's ready within SECONDS, 5 by default), hands FILE's\n"
+    "records over in a sealed block and ends (end-application). orb works on the new table\n"
+    "at once and its next save writes it to its data file. FILE is checked as by orbctl\n"
+    "table check: a table with problems is not loaded.\n"
+    "edit takes orb's table the same way, writes the table of orb's data file (ORB.DAT in\n"
+    "its working directory) as text to a temporary file, hands it back to orb and runs\n"
+    "$VISUAL, $EDITOR or vi on the text. Each save is built and handed to orb at once (a\n"
+    "text that does not build is reported, and orb keeps the last table that did); when the\n"
+    "editor ends, orb takes the table back.\n"
     "Endpoints live in $XDG_RUNTIME_DIR/orb-link/ (docs/LINK.md describes the "
     "protocol).\n";
-
-// The file the running orb holds an exclusive flock on, in its runtime directory.
-constexpr const char* kInstanceLockName = "Running ORB";
 
 int Usage() {
   std::fputs(kUsage, stderr);
   return 2;
 }
 
-int Error(const std::string& sMessage) {
-  std::fprintf(stderr, "orbctl link: %s\n", sMessage.c_str());
-  return 2;
-}
-
-// One line of the transport's log on standard error, as our own.
-void RelayLinkLog(void*, const char* pLine, std::size_t nLength) {
-  constexpr char kPrefix[] = "CLinkEndpoint: ";
-  constexpr std::size_t nPrefix = sizeof kPrefix - 1;
-  if (nLength < nPrefix || std::strncmp(pLine, kPrefix, nPrefix) != 0) return;
-  while (nLength > nPrefix && (pLine[nLength - 1] == '\n' || pLine[nLength - 1] == '\r')) --nLength;
-  std::fprintf(stderr, "orbctl link: %.*s\n", static_cast<int>(nLength - nPrefix), pLine + nPrefix);
-}
+int Error(const std::string& sMessage) { return LinkError(sMessage); }
 
 bool ParseNumber(const std::string& s, unsigned long nMax, unsigned long* pValue) {
   if (s.empty() || s.size() > 10) return false;
@@ -103,7 +103,7 @@ bool ParseCommand(const std::string& sWord, std::uint16_t* pCommand) {
 
 struct Options {
   std::vector<std::string> words;
-  std::string sTo, sTable, sCount;
+  std::string sTo, sTable, sCount, sTimeout;
 };
 
 bool ParseOptions(const Args& args, Options* pOut) {
@@ -112,6 +112,7 @@ bool ParseOptions(const Args& args, Options* pOut) {
     std::string* pValue = s == "--to"      ? &pOut->sTo
                           : s == "--table" ? &pOut->sTable
                           : s == "--count" ? &pOut->sCount
+                          : s == "--timeout" ? &pOut->sTimeout
                                            : nullptr;
     if (pValue != nullptr) {
       if (i + 1 >= args.size()) return false;
@@ -125,43 +126,107 @@ bool ParseOptions(const Args& args, Options* pOut) {
   return true;
 }
 
-// The pid holding the flock on sLock, from the kernel's lock list; -1 when none does.
-long LockHolder(const std::string& sLock) {
-  struct stat st {};
-  if (::stat(sLock.c_str(), &st) != 0) return -1;
-  char szDevice[64];
-  std::snprintf(szDevice, sizeof szDevice, "%02x:%02x:%llu", major(st.st_dev), minor(st.st_dev),
-                static_cast<unsigned long long>(st.st_ino));
-  std::ifstream locks("/proc/locks");
-  std::string sLine;
-  while (std::getline(locks, sLine)) {
-    std::istringstream fields(sLine);
-    std::string sId, sType, sMode, sAccess, sPid, sDevice;
-    fields >> sId >> sType;
-    if (sType != "FLOCK") continue;  // also skips "->" lines: waiters, not holders
-    fields >> sMode >> sAccess >> sPid >> sDevice;
-    if (sDevice == szDevice) return std::strtol(sPid.c_str(), nullptr, 10);
+// --to: a pid, or 0 for the running orb. False after the error line.
+bool ParseTo(const std::string& sTo, long* pPid) {
+  *pPid = 0;
+  if (sTo.empty()) return true;
+  unsigned long nTo = 0;
+  if (!ParseNumber(sTo, 0x7FFFFFFF, &nTo) || nTo == 0) {
+    Error("--to '" + sTo + "' is no pid");
+    return false;
   }
-  return -1;
+  *pPid = static_cast<long>(nTo);
+  return true;
 }
 
-std::unique_ptr<CLinkEndpoint> OpenOwnEndpoint() {
-  std::string sError;
-  const std::string sDirectory = DefaultLinkDirectory(&sError);
-  if (sDirectory.empty()) {
-    Error(sError);
-    return nullptr;
+// How long to wait for orb's LINK_READY: SECONDS, fractions too, up to an hour.
+bool ParseTimeout(const std::string& sTimeout, std::chrono::milliseconds* pTimeout, std::string* pShown) {
+  *pTimeout = std::chrono::seconds(5);
+  *pShown = "5";
+  if (sTimeout.empty()) return true;
+  char* pEnd = nullptr;
+  errno = 0;
+  const double dSeconds = std::strtod(sTimeout.c_str(), &pEnd);
+  const bool blDigits = std::isdigit(static_cast<unsigned char>(sTimeout[0])) != 0;  // no "inf", "nan", "+1"
+  if (errno != 0 || !blDigits || *pEnd != '\0' || !(dSeconds > 0 && dSeconds <= 3600)) {
+    Error("--timeout '" + sTimeout + "' is not a number of seconds above 0, at most 3600");
+    return false;
   }
-  auto pEndpoint = CLinkEndpoint::Open(sDirectory, &sError);
-  if (!pEndpoint) Error(sError);
-  // From here the transport's log lines are the reasons of failed posts and of drops.
-  SetLogObserver(&RelayLinkLog, nullptr);
-  return pEndpoint;
+  *pTimeout = std::chrono::milliseconds(std::max<long long>(1, std::llround(dSeconds * 1000)));
+  *pShown = sTimeout;
+  return true;
+}
+
+int Load(const Args& args) {
+  Options options;
+  if (!ParseOptions(args, &options) || options.words.size() != 1 || !options.sTable.empty() ||
+      !options.sCount.empty()) {
+    return Usage();
+  }
+  long nPid = 0;
+  std::chrono::milliseconds timeout{};
+  std::string sTimeout;
+  if (!ParseTo(options.sTo, &nPid) || !ParseTimeout(options.sTimeout, &timeout, &sTimeout)) return 2;
+  const std::string& sFile = options.words[0];
+  std::vector<std::uint8_t> table;
+  if (!ReadTableInput(sFile, kTableFileLimit, table, "orbctl link")) return 2;
+  const TableCheckReport report = CheckTable(table);
+  if (report.nRecords == 0) {
+    return Error(sFile + ": " + std::to_string(table.size()) + " bytes, not one whole " +
+                 std::to_string(kProfileRecordSize) + "-byte record; nothing was loaded");
+  }
+  if (report.ProblemCount() != 0) {
+    PrintTableFindings(stderr, sFile, report, true);
+    const std::size_t nProblems = report.ProblemCount();
+    return Error(sFile + ": " + std::to_string(nProblems) + " problem" + (nProblems == 1 ? "" : "s") +
+                 "; nothing was loaded");
+  }
+  // The block first, so that orb's table is not taken when there is none to give it.
+  std::string sError;
+  auto pBlock = SharedBlock::Create("ORB.DAT", table.size(), &sError);
+  if (!pBlock) return Error(sError);
+  std::memcpy(pBlock->Data(), table.data(), table.size());
+
+  auto pLink = CProgramLink::Connect(nPid);
+  if (!pLink) return 2;
+  const std::string sProgram = "orb (pid " + std::to_string(pLink->Pid()) + ")";
+  switch (pLink->TakeTable(timeout)) {
+    case CProgramLink::Answer::Ready:
+      break;
+    case CProgramLink::Answer::Silent:
+      // Should it yet release its table, this has it take its own back.
+      pLink->PostEndApplication();
+      return Error("the program did not answer within " + sTimeout + " s: " + sProgram + "; nothing was loaded");
+    case CProgramLink::Answer::Ended:
+      return Error(sProgram + " ended; nothing was loaded");
+    case CProgramLink::Answer::Unreachable:
+      return Error("cannot post to " + sProgram + "; nothing was loaded");
+  }
+  const bool blHanded = pLink->HandTable(*pBlock);
+  // Either way orb takes a table back: the new one, or else its data file again.
+  pLink->PostEndApplication();
+  if (!blHanded) return Error("the table did not reach " + sProgram + "; it reads its data file again");
+  std::printf("loaded %zu profile%s into orb (pid %ld)\n", report.nRecords, report.nRecords == 1 ? "" : "s",
+              pLink->Pid());
+  return 0;
+}
+
+int Edit(const Args& args) {
+  Options options;
+  if (!ParseOptions(args, &options) || !options.words.empty() || !options.sTable.empty() || !options.sCount.empty()) {
+    return Usage();
+  }
+  long nPid = 0;
+  std::chrono::milliseconds timeout{};
+  std::string sTimeout;
+  if (!ParseTo(options.sTo, &nPid) || !ParseTimeout(options.sTimeout, &timeout, &sTimeout)) return 2;
+  return EditProgramTable(nPid, timeout);
 }
 
 int Send(const Args& args) {
   Options options;
-  if (!ParseOptions(args, &options) || options.words.empty() || options.words.size() > 2 || !options.sCount.empty()) {
+  if (!ParseOptions(args, &options) || options.words.empty() || options.words.size() > 2 || !options.sCount.empty() ||
+      !options.sTimeout.empty()) {
     return Usage();
   }
   std::uint16_t nCommand = 0;
@@ -171,12 +236,8 @@ int Send(const Args& args) {
   if (blCount && !ParseNumber(options.words[1], 0xFFFF, &nCount)) {
     return Error("COUNT '" + options.words[1] + "' is not 0 to 65535");
   }
-  long nPid = -1;
-  if (!options.sTo.empty()) {
-    unsigned long nTo = 0;
-    if (!ParseNumber(options.sTo, 0x7FFFFFFF, &nTo) || nTo == 0) return Error("--to '" + options.sTo + "' is no pid");
-    nPid = static_cast<long>(nTo);
-  }
+  long nPid = 0;
+  if (!ParseTo(options.sTo, &nPid)) return 2;
   if (!options.sTable.empty() && nCommand != LINK_CREATE_MEMORY) {
     return Error("--table goes with create-memory only");
   }
@@ -206,11 +267,10 @@ int Send(const Args& args) {
 
   auto pEndpoint = OpenOwnEndpoint();
   if (!pEndpoint) return 2;
-  if (nPid < 0) {
-    const std::string& sDirectory = pEndpoint->Directory();
-    const std::string sLock = sDirectory.substr(0, sDirectory.rfind('/')) + "/" + kInstanceLockName;
-    nPid = LockHolder(sLock);
-    if (nPid <= 0) return Error("orb is not running (no process holds " + sLock + "); give --to PID");
+  if (nPid == 0) {
+    std::string sError;
+    nPid = RunningOrbPid(*pEndpoint, &sError);
+    if (nPid <= 0) return Error(sError);
   }
   const std::vector<std::string> endpoints = pEndpoint->EndpointsOfProcess(static_cast<std::int32_t>(nPid));
   if (endpoints.empty()) {
@@ -257,7 +317,8 @@ void PrintMessage(LinkMessage& message) {
 
 int Watch(const Args& args) {
   Options options;
-  if (!ParseOptions(args, &options) || !options.words.empty() || !options.sTo.empty() || !options.sTable.empty()) {
+  if (!ParseOptions(args, &options) || !options.words.empty() || !options.sTo.empty() || !options.sTable.empty() ||
+      !options.sTimeout.empty()) {
     return Usage();
   }
   unsigned long nLimit = 0;
@@ -307,6 +368,10 @@ int RunLinkCommand(const Args& args) {
     nStatus = Send(args);
   } else if (sVerb == "watch") {
     nStatus = Watch(args);
+  } else if (sVerb == "load") {
+    nStatus = Load(args);
+  } else if (sVerb == "edit") {
+    nStatus = Edit(args);
   } else {
     nStatus = Usage();
   }

@@ -8,6 +8,7 @@
 
 #include "profiles/profile_table.h"
 #include "profiles/table_check.h"
+#include "base/string_table.h"
 #include "profiles/table_text.h"
 
 namespace orb::orbctl {
@@ -77,15 +78,6 @@ bool ParseArgs(const Args& args, bool blOutput, bool blLanguage, Parsed& parsed,
   return true;
 }
 
-bool ReadInput(const std::string& name, const ReadLimit& limit, std::vector<std::uint8_t>& bytes) {
-  std::string why;
-  if (!LoadTableFile(name, bytes, &why, limit)) {
-    std::fprintf(stderr, "orbctl table: cannot read %s: %s\n", name.c_str(), why.c_str());
-    return false;
-  }
-  return true;
-}
-
 bool WriteOutput(const std::string& name, std::span<const std::uint8_t> bytes) {
   std::string why;
   if (!SaveTableFile(name, bytes, &why)) {
@@ -102,7 +94,7 @@ int RunDump(const Args& args) {
     return Usage(problem.c_str());
   }
   std::vector<std::uint8_t> bytes;
-  if (!ReadInput(parsed.input, kTableFileLimit, bytes)) {
+  if (!ReadTableInput(parsed.input, kTableFileLimit, bytes)) {
     return kExitUnusable;
   }
   const std::vector<ProfileRecord> records = ReadProfileTable(bytes);
@@ -126,16 +118,16 @@ int RunBuild(const Args& args) {
     return Usage("build needs -o FILE");
   }
   std::vector<std::uint8_t> bytes;
-  if (!ReadInput(parsed.input, kTableTextLimit, bytes)) {
+  if (!ReadTableInput(parsed.input, kTableTextLimit, bytes)) {
     return kExitUnusable;
   }
-  TableText table;
+  std::vector<std::uint8_t> table;
   std::string error;
-  if (!BuildTableFromText({reinterpret_cast<const char*>(bytes.data()), bytes.size()}, table, error)) {
-    std::fprintf(stderr, "%s: %s\n", parsed.input.c_str(), error.c_str());
+  if (!BuildTableBytes({reinterpret_cast<const char*>(bytes.data()), bytes.size()}, parsed.input, table, &error)) {
+    std::fprintf(stderr, "%s\n", error.c_str());
     return kExitUnusable;
   }
-  return WriteOutput(parsed.output, WriteProfileTable(table.records)) ? kExitClean : kExitUnusable;
+  return WriteOutput(parsed.output, table) ? kExitClean : kExitUnusable;
 }
 
 int RunCheck(const Args& args) {
@@ -145,15 +137,13 @@ int RunCheck(const Args& args) {
     return Usage(problem.c_str());
   }
   std::vector<std::uint8_t> bytes;
-  if (!ReadInput(parsed.input, kTableFileLimit, bytes)) {
+  if (!ReadTableInput(parsed.input, kTableFileLimit, bytes)) {
     return kExitUnusable;
   }
   const TableCheckReport report = CheckTable(bytes);
   const char* pName = parsed.input.c_str();
   std::printf("%s: %zu record%s (%zu bytes)\n", pName, report.nRecords, report.nRecords == 1 ? "" : "s", bytes.size());
-  for (const TableFinding& finding : report.findings) {
-    std::printf("%s: %s: %s\n", pName, finding.blProblem ? "problem" : "note", finding.text.c_str());
-  }
+  PrintTableFindings(stdout, parsed.input, report, false);
   const std::size_t nProblems = report.ProblemCount();
   std::printf("%s: %zu problem%s, %zu note%s\n", pName, nProblems, nProblems == 1 ? "" : "s", report.NoteCount(),
               report.NoteCount() == 1 ? "" : "s");
@@ -161,6 +151,44 @@ int RunCheck(const Args& args) {
 }
 
 }  // namespace
+
+bool ReadTableInput(const std::string& sName, const ReadLimit& limit, std::vector<std::uint8_t>& bytes,
+                    const char* pPrefix) {
+  std::string why;
+  if (!LoadTableFile(sName, bytes, &why, limit)) {
+    std::fprintf(stderr, "%s: cannot read %s: %s\n", pPrefix, sName.c_str(), why.c_str());
+    return false;
+  }
+  return true;
+}
+
+void PrintTableFindings(std::FILE* pOut, const std::string& sName, const TableCheckReport& report,
+                        bool blProblemsOnly) {
+  for (const TableFinding& finding : report.findings) {
+    if (finding.blProblem || !blProblemsOnly) {
+      std::fprintf(pOut, "%s: %s: %s\n", sName.c_str(), finding.blProblem ? "problem" : "note", finding.text.c_str());
+    }
+  }
+}
+
+std::string DumpTableForEditing(std::span<const std::uint8_t> bytes) {
+  // The code page a user of that language has typed the texts in.
+  const TableLanguage language =
+      SystemUiLanguage() == UiLanguage::Japanese ? TableLanguage::Japanese : TableLanguage::English;
+  return DumpTableText(ReadProfileTable(bytes), language, TableTrailingBytes(bytes.size()));
+}
+
+bool BuildTableBytes(std::string_view text, const std::string& sName, std::vector<std::uint8_t>& bytes,
+                     std::string* pError) {
+  TableText table;
+  std::string error;
+  if (!BuildTableFromText(text, table, error)) {
+    *pError = sName + ": " + error;
+    return false;
+  }
+  bytes = WriteProfileTable(table.records);
+  return true;
+}
 
 int RunTableCommand(const Args& args) {
   if (args.empty()) {
