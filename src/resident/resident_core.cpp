@@ -261,7 +261,7 @@ void CResidentCore::CloseController() {
 
 void CResidentCore::OnEditorMessage(std::uint32_t dwWParam, const std::string& sSender, UniqueFd block) {
   m_sEditorWnd = sSender;
-  switch (dwWParam & 0xFFFF) {
+  switch (platform::LinkCommandOf(dwWParam)) {
     case LINK_END_APPLICATION:
       OnEndApplication();
       break;
@@ -269,7 +269,7 @@ void CResidentCore::OnEditorMessage(std::uint32_t dwWParam, const std::string& s
       OnDestroyMemory();
       break;
     case LINK_CREATE_MEMORY:
-      OnCreateMemory(static_cast<std::uint16_t>(dwWParam >> 16), std::move(block));
+      OnCreateMemory(platform::LinkCountOf(dwWParam), std::move(block));
       break;
     case LINK_UPDATE:
       // The editor changed the live table: the working copy follows, or the next Apply
@@ -384,10 +384,7 @@ void CResidentCore::OnDeviceRemoved() {
   }
   m_deviceThread.RequestStop();
   WriteLog("Device Removed!\r\n");
-  m_deviceThread.WaitStopped();
-  CloseDeviceRecord(m_record, true);
-  m_record = HidDeviceRecord{};
-  g_blRepeatCommand.store(false);
+  CloseController();
 }
 
 void CResidentCore::SetModified(bool blModified) {

@@ -10,6 +10,7 @@
 
 #include "engine/key_names.h"
 #include "profiles/profile_store.h"
+#include "profiles/profile_table.h"
 #include "ui/controller_picture.h"
 #include "ui/label_text.h"
 #include "ui/speed_controls.h"
@@ -46,7 +47,8 @@ std::uint16_t ModifierKeyOf(KeyStroke keyStroke) {
 KeyStroke WithKey(KeyStroke keyStroke, std::uint16_t nVk) { return (keyStroke & ~KS_VKEY_MASK) | nVk; }
 
 QByteArray NameBytes(const ProfileRecord& record) {
-  return QByteArray(record.szAppName, static_cast<qsizetype>(::strnlen(record.szAppName, sizeof record.szAppName)));
+  const std::string_view name = FieldText(record.szAppName);
+  return QByteArray(name.data(), static_cast<qsizetype>(name.size()));
 }
 
 // A label under a programmable button: the strip leaves it a button's width, so a long
@@ -199,10 +201,9 @@ void CKeyPanel::FillApplicationList() {
   ProfileRecord* pProfiles = m_store.EditProfiles();
   const std::uint32_t nCount = pProfiles == nullptr ? 0 : m_store.ComSet();
   for (std::uint32_t i = 0; i < nCount; ++i) {
-    const QByteArray name = NameBytes(pProfiles[i]);
-    m_applications.addItem(platform::DecodeTextLossy(m_codePage, {name.constData(), static_cast<std::size_t>(name.size())})
-                               .c_str(),
-                           name);
+    m_applications.addItem(
+        QString::fromStdString(platform::DecodeTextLossy(m_codePage, FieldText(pProfiles[i].szAppName))),
+        NameBytes(pProfiles[i]));
   }
   if (nCount == 0) {
     // Nothing left to show: the pointers into the old copy must go with it.

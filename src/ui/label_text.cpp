@@ -6,6 +6,8 @@
 
 #include <QList>
 
+#include "profiles/profile_table.h"
+
 namespace orb {
 namespace {
 
@@ -55,7 +57,7 @@ TableLabel LabelToTable(const QString& sLabel, platform::CodePage codePage) {
 }
 
 QString LabelFromTable(const char (&szLabel)[32], platform::CodePage codePage) {
-  return LabelFromTable(std::string_view(szLabel, sizeof szLabel), codePage);
+  return LabelFromTable(FieldText(szLabel), codePage);
 }
 
 QString LabelFromTable(std::string_view bytes, platform::CodePage codePage) {
@@ -71,7 +73,7 @@ void WriteTableLabel(char (&szLabel)[32], std::string_view bytes) {
 }
 
 bool TableLabelEquals(const char (&szLabel)[32], std::string_view bytes) {
-  return std::string_view(szLabel, strnlen(szLabel, sizeof szLabel)) == bytes;
+  return FieldText(szLabel) == bytes;
 }
 
 QString RefusedLabelMessage(UiLanguage language, platform::CodePage codePage, char32_t chRefused) {

@@ -23,6 +23,7 @@
 #include "platform/hid/hid_parser.h"
 #include "platform/hid/sim_server.h"
 #include "tools/orbctl/hid_json.h"
+#include "tools/orbctl/stop_signal.h"
 
 namespace orb::orbctl {
 
@@ -176,30 +177,8 @@ int Decode(const Args& args) {
   return 0;
 }
 
-int g_nStopWrite = -1;
-
-void OnStopSignal(int) {
-  const char c = 1;
-  [[maybe_unused]] const ssize_t n = ::write(g_nStopWrite, &c, 1);
-}
-
-// Ctrl+C and SIGTERM make this pipe readable.
-int StopPipe() {
-  static int s_fds[2] = {-1, -1};
-  if (s_fds[0] < 0) {
-    if (::pipe2(s_fds, O_CLOEXEC | O_NONBLOCK) != 0) return -1;
-    g_nStopWrite = s_fds[1];
-    struct sigaction action{};
-    action.sa_handler = OnStopSignal;
-    sigemptyset(&action.sa_mask);
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
-  }
-  return s_fds[0];
-}
-
 int Watch() {
-  const int nStop = StopPipe();
+  const int nStop = StopSignalPipe({SIGINT, SIGTERM});
   HidDeviceRecord record;
   bool blAnnounced = false;
   while (!FindAndOpenController(record)) {

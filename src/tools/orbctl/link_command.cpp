@@ -26,6 +26,7 @@
 #include "profiles/table_check.h"
 #include "tools/orbctl/link_edit.h"
 #include "tools/orbctl/link_session.h"
+#include "tools/orbctl/stop_signal.h"
 #include "tools/orbctl/table_command.h"
 
 namespace orb::orbctl {
@@ -289,13 +290,6 @@ int Send(const Args& args) {
   return nStatus;
 }
 
-int g_nStopWrite = -1;
-
-void OnStopSignal(int) {
-  const char c = 1;
-  [[maybe_unused]] const ssize_t n = ::write(g_nStopWrite, &c, 1);
-}
-
 void PrintMessage(LinkMessage& message) {
   const char* pName = LinkCommandName(message.Command());
   std::printf("%s %u count %u from %s (pid %d)", pName != nullptr ? pName : "-", message.Command(), message.Count(),
@@ -325,14 +319,8 @@ int Watch(const Args& args) {
   if (!options.sCount.empty() && (!ParseNumber(options.sCount, 0x7FFFFFFF, &nLimit) || nLimit == 0)) {
     return Error("--count '" + options.sCount + "' is not a number of messages from 1");
   }
-  int stopFds[2];
-  if (::pipe2(stopFds, O_CLOEXEC | O_NONBLOCK) != 0) return Error(std::string("pipe: ") + std::strerror(errno));
-  g_nStopWrite = stopFds[1];
-  struct sigaction action {};
-  action.sa_handler = OnStopSignal;
-  sigemptyset(&action.sa_mask);
-  ::sigaction(SIGINT, &action, nullptr);
-  ::sigaction(SIGTERM, &action, nullptr);
+  const int nStop = StopSignalPipe({SIGINT, SIGTERM});
+  if (nStop < 0) return Error(std::string("pipe: ") + std::strerror(errno));
 
   auto pEndpoint = OpenOwnEndpoint();
   if (!pEndpoint) return 2;
@@ -340,7 +328,7 @@ int Watch(const Args& args) {
   std::fflush(stdout);
   unsigned long nSeen = 0;
   for (;;) {
-    pollfd fds[2] = {{pEndpoint->Fd(), POLLIN, 0}, {stopFds[0], POLLIN, 0}};
+    pollfd fds[2] = {{pEndpoint->Fd(), POLLIN, 0}, {nStop, POLLIN, 0}};
     if (::poll(fds, 2, -1) < 0) {
       if (errno == EINTR) continue;
       return Error(std::string("poll: ") + std::strerror(errno));

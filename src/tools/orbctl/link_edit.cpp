@@ -21,6 +21,7 @@
 #include "platform/shm/shared_block.h"
 #include "profiles/profile_table.h"
 #include "tools/orbctl/link_session.h"
+#include "tools/orbctl/stop_signal.h"
 #include "tools/orbctl/table_command.h"
 
 extern char** environ;
@@ -34,13 +35,6 @@ namespace {
 // How often the text is looked at while the editor runs: soon enough that a save is in
 // orb before the user has turned to the controller.
 constexpr int kPollMs = 200;
-
-int g_nStopWrite = -1;
-
-void OnStopSignal(int) {
-  const char c = 1;
-  [[maybe_unused]] const ssize_t n = ::write(g_nStopWrite, &c, 1);
-}
 
 // What tells a save: an editor that writes a new file and renames it changes the inode, one
 // that writes in place the time or the size.
@@ -229,18 +223,12 @@ std::string ChosenEditor() {
 
 // Until the editor ends: each save to orb, and SIGTERM or SIGHUP passed on to the editor.
 int RunEditor(CEditSession& session, CProgramLink& link, const std::string& sPath) {
-  int stopFds[2];
-  if (::pipe2(stopFds, O_CLOEXEC | O_NONBLOCK) != 0) return LinkError(std::string("pipe: ") + std::strerror(errno));
-  g_nStopWrite = stopFds[1];
-  struct sigaction stop {};
-  stop.sa_handler = OnStopSignal;
-  sigemptyset(&stop.sa_mask);
+  const int nStop = StopSignalPipe({SIGTERM, SIGHUP});
+  if (nStop < 0) return LinkError(std::string("pipe: ") + std::strerror(errno));
   struct sigaction ignore {};
   ignore.sa_handler = SIG_IGN;
   sigemptyset(&ignore.sa_mask);
   struct sigaction oldInt {}, oldQuit {};
-  ::sigaction(SIGTERM, &stop, nullptr);
-  ::sigaction(SIGHUP, &stop, nullptr);
   ::sigaction(SIGINT, &ignore, &oldInt);
   ::sigaction(SIGQUIT, &ignore, &oldQuit);
 
@@ -252,7 +240,7 @@ int RunEditor(CEditSession& session, CProgramLink& link, const std::string& sPat
   if (nEditor > 0) {
     bool blStopped = false;
     for (;;) {
-      pollfd fds[2] = {{stopFds[0], POLLIN, 0}, {link.Fd(), POLLIN, 0}};
+      pollfd fds[2] = {{nStop, POLLIN, 0}, {link.Fd(), POLLIN, 0}};
       if (::poll(fds, 2, kPollMs) < 0 && errno != EINTR) break;
       if (fds[0].revents != 0 && !blStopped) {
         blStopped = true;
@@ -278,8 +266,6 @@ int RunEditor(CEditSession& session, CProgramLink& link, const std::string& sPat
   }
   ::sigaction(SIGINT, &oldInt, nullptr);
   ::sigaction(SIGQUIT, &oldQuit, nullptr);
-  ::close(stopFds[0]);
-  ::close(stopFds[1]);
   return nResult;
 }
 
