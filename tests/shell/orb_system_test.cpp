@@ -450,9 +450,10 @@ class PrivateDisplay {
  public:
   explicit PrivateDisplay(const fs::path& directory) {
     // -displayfd: the server picks a free display number and prints it once it listens.
+    // -noreset: a server that resets as its last client leaves refuses the next one a moment.
     m_pServer = std::make_unique<PipedProcess>(
         std::vector<std::string>{"/usr/bin/Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten",
-                                 "tcp"},
+                                 "tcp", "-noreset"},
         directory);
     std::string line;
     if (!m_pServer->WaitForLine("", kWait, &line) || line.empty()) {
