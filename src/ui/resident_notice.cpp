@@ -1,8 +1,11 @@
 #include "ui/resident_notice.h"
 
+#include <algorithm>
 #include <utility>
 
 #include <QCheckBox>
+#include <QFont>
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -38,7 +41,15 @@ CResidentNotice::CResidentNotice(UiLanguage language, std::function<void(bool bl
   pLayout->addWidget(pLine);
   pLayout->addWidget(pHide);
   pLayout->addLayout(pButtons);
-  pLayout->setSizeConstraint(QLayout::SetFixedSize);
+
+  // Fixed, yet wide enough that a title bar shows the whole caption, not an ellipsis: window
+  // managers draw it bold, beside an icon and three buttons (room of about eight lines).
+  QFont captionFont = font();
+  captionFont.setBold(true);
+  const QFontMetrics metrics(captionFont);
+  const int nCaptionRoom = metrics.horizontalAdvance(windowTitle()) + 8 * metrics.height();
+  const QSize hint = sizeHint();
+  setFixedSize(std::max(hint.width(), nCaptionRoom), hint.height());
 }
 
 }  // namespace orb
