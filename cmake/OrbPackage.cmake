@@ -34,8 +34,16 @@ add_custom_command(
   COMMAND ${ORB_GZIP} -9 -n -k -f ${orb_deb}/doc/changelog
   DEPENDS ${orb_deb}/doc/changelog
   VERBATIM)
-add_custom_target(orb_package_doc ALL DEPENDS ${orb_deb}/doc/changelog.gz)
-install(FILES ${orb_deb}/doc/copyright ${orb_deb}/doc/changelog.gz DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/orb)
+# The editor link's protocol, for those who write an editor against an installed orb.
+add_custom_command(
+  OUTPUT ${orb_deb}/doc/LINK.md.gz
+  COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/docs/LINK.md ${orb_deb}/doc/LINK.md
+  COMMAND ${ORB_GZIP} -9 -n -f ${orb_deb}/doc/LINK.md
+  DEPENDS ${PROJECT_SOURCE_DIR}/docs/LINK.md
+  VERBATIM)
+add_custom_target(orb_package_doc ALL DEPENDS ${orb_deb}/doc/changelog.gz ${orb_deb}/doc/LINK.md.gz)
+install(FILES ${orb_deb}/doc/copyright ${orb_deb}/doc/changelog.gz ${orb_deb}/doc/LINK.md.gz
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/orb)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME orb)

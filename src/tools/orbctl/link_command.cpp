@@ -65,8 +65,8 @@ const char kUsage[] =
     "$VISUAL, $EDITOR or vi on the text. Each save is built and handed to orb at once (a\n"
     "text that does not build is reported, and orb keeps the last table that did); when the\n"
     "editor ends, orb takes the table back.\n"
-    "Endpoints live in $XDG_RUNTIME_DIR/orb-link/ (docs/LINK.md describes the "
-    "protocol).\n";
+    "Endpoints live in $XDG_RUNTIME_DIR/orb-link/ (the protocol is described in\n"
+    "/usr/share/doc/orb/LINK.md.gz, docs/LINK.md of the source).\n";
 
 int Usage() {
   std::fputs(kUsage, stderr);
