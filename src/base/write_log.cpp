@@ -5,9 +5,12 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <string>
 
 #include <fcntl.h>
 #include <unistd.h>
+
+#include "base/link_owner.h"
 
 namespace orb {
 namespace {
@@ -32,8 +35,13 @@ bool StartLog(const char* path) {
   if (g_hLogFile >= 0) {
     ::close(g_hLogFile);
   }
-  g_hLogFile = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  std::string why;
+  g_hLogFile = OpenForWriting(path, O_WRONLY | O_CREAT | O_TRUNC, 0644, why);
   g_blLog.store(true);
+  if (g_hLogFile < 0) {
+    // The log is where the program says what went wrong: the one place left is stderr.
+    std::fprintf(stderr, "orb: no log in %s: %s\n", path, why.c_str());
+  }
   return g_hLogFile >= 0;
 }
 

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "base/bounded_read.h"
+#include "base/link_owner.h"
 #include "base/write_log.h"
 #include "platform/shm/shared_block.h"
 #include "profiles/host_library.h"
@@ -28,7 +29,7 @@ DataFile ReadDataFile(const std::filesystem::path& path, std::vector<std::uint8_
     return DataFile::Missing;
   }
   std::string sError;
-  if (!ReadRegularFile(path.c_str(), kTableFileLimit, bytes, sError)) {
+  if (!MayFollowLink(path.c_str(), sError) || !ReadRegularFile(path.c_str(), kTableFileLimit, bytes, sError)) {
     sProblem = path.string() + ": " + sError;
     return DataFile::Unusable;
   }

@@ -1,15 +1,19 @@
 #include "profiles/profile_table.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <charconv>
+#include <csignal>
 #include <cerrno>
 #include <cstring>
 #include <string>
 #include <system_error>
 
+#include "base/link_owner.h"
 #include "base/write_log.h"
 
 namespace orb {
@@ -63,7 +67,93 @@ bool WriteAll(int fd, const std::uint8_t* pData, std::size_t nSize) {
   return true;
 }
 
+// No write permission for us, by the mode bits alone: root may write anything, yet a file
+// that nobody may write was made read-only on purpose.
+bool IsReadOnly(const std::filesystem::path& path, const struct stat& status) {
+  if ((status.st_mode & 0222) == 0) {
+    return true;
+  }
+  return ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0 && errno == EACCES;
+}
+
+// "<name>.tmp.<pid>.<n>" -> pid; 0 for any other name.
+int TempFilePid(std::string_view sName, std::string_view sPrefix) {
+  if (sName.size() <= sPrefix.size() || sName.substr(0, sPrefix.size()) != sPrefix) {
+    return 0;
+  }
+  sName.remove_prefix(sPrefix.size());
+  const std::size_t nDot = sName.find('.');
+  if (nDot == std::string_view::npos || nDot + 1 == sName.size()) {
+    return 0;
+  }
+  int nPid = 0;
+  const auto [pEnd, error] = std::from_chars(sName.data(), sName.data() + nDot, nPid);
+  if (error != std::errc{} || pEnd != sName.data() + nDot || nPid <= 0) {
+    return 0;
+  }
+  for (const char c : sName.substr(nDot + 1)) {
+    if (c < '0' || c > '9') {
+      return 0;
+    }
+  }
+  return nPid;
+}
+
 }  // namespace
+
+std::string TempFilePrefix(const std::filesystem::path& target) { return target.filename().string() + ".tmp."; }
+
+int RemoveStaleTempFiles(const std::filesystem::path& path) {
+  std::filesystem::path target = path;
+  std::string sIgnored;
+  struct stat status {};
+  if (::lstat(path.c_str(), &status) == 0 && S_ISLNK(status.st_mode)) {
+    if (!MayFollowLink(path.c_str(), sIgnored)) {
+      return 0;  // no save of ours went through another user's link
+    }
+    std::error_code error;
+    target = std::filesystem::canonical(path, error);
+    if (error) {
+      return 0;
+    }
+  }
+  std::filesystem::path directory = target.parent_path();
+  if (directory.empty()) {
+    directory = ".";
+  }
+  const std::string sPrefix = TempFilePrefix(target);
+  FileDescriptor dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!dir.IsOpen()) {
+    return 0;
+  }
+  DIR* pDir = ::fdopendir(::dup(dir.Get()));
+  if (pDir == nullptr) {
+    return 0;
+  }
+  int nRemoved = 0;
+  while (const dirent* pEntry = ::readdir(pDir)) {
+    const int nPid = TempFilePid(pEntry->d_name, sPrefix);
+    // A save that still runs (another instance, this one) keeps its file; a pid that is
+    // gone, or that another user's process has taken since, cannot be saving our table.
+    if (nPid == 0 || nPid == ::getpid()) {
+      continue;
+    }
+    if (::kill(nPid, 0) == 0 || errno != ESRCH) {
+      continue;
+    }
+    struct stat entry {};
+    if (::fstatat(dir.Get(), pEntry->d_name, &entry, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(entry.st_mode) ||
+        entry.st_uid != ::geteuid()) {
+      continue;
+    }
+    if (::unlinkat(dir.Get(), pEntry->d_name, 0) == 0) {
+      WriteLog("RemoveStaleTempFiles: removed %s, left by a save of process %d\r\n", pEntry->d_name, nPid);
+      ++nRemoved;
+    }
+  }
+  ::closedir(pDir);
+  return nRemoved;
+}
 
 std::vector<ProfileRecord> ReadProfileTable(std::span<const std::uint8_t> bytes) {
   std::vector<ProfileRecord> records(TableRecordCount(bytes.size()));
@@ -142,8 +232,12 @@ bool SaveTableFile(const std::filesystem::path& path, std::span<const std::uint8
     }
     return false;
   };
-  // Replace the file a symbolic link points to, not the link.
+  // Replace the file a symbolic link points to, not the link; but only a link of ours.
   std::filesystem::path target = path;
+  std::string sLinkProblem;
+  if (!MayFollowLink(path.c_str(), sLinkProblem)) {
+    return refuse(path, sLinkProblem);
+  }
   struct stat oldStatus {};
   bool blHadFile = ::lstat(path.c_str(), &oldStatus) == 0;
   if (blHadFile && S_ISLNK(oldStatus.st_mode)) {
@@ -161,13 +255,17 @@ bool SaveTableFile(const std::filesystem::path& path, std::span<const std::uint8
   if (blHadFile && !S_ISREG(oldStatus.st_mode)) {
     return refuse(target, std::string("it is ") + FileTypeName(oldStatus.st_mode) + "; only a regular file is replaced");
   }
+  // The rename would go around the mode bits: a file made read-only stays as it is.
+  if (blHadFile && IsReadOnly(target, oldStatus)) {
+    return refuse(target, "the file is read-only; it is left as it is");
+  }
 
   // A fresh name beside the target: the rename must not cross file systems.
   static std::atomic<unsigned> s_nCounter{0};
   std::string tempName;
   FileDescriptor file(-1);
   for (int nTry = 0; nTry < 100 && !file.IsOpen(); ++nTry) {
-    tempName = target.string() + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(s_nCounter++);
+    tempName = (target.parent_path() / TempFilePrefix(target)).string() + std::to_string(::getpid()) + "." + std::to_string(s_nCounter++);
     file.Reset(::open(tempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, nNewFileMode));
     if (!file.IsOpen() && errno != EEXIST) {
       break;

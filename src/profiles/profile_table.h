@@ -86,8 +86,9 @@ bool LoadTableFile(const std::filesystem::path& path, std::vector<std::uint8_t>&
 
 // Writes `bytes` to a new file beside `path`, flushes it to the disk and renames it over
 // `path`, so that a crash leaves either the old table or the new one, never a part.
-// An existing file's permissions are kept. A symbolic link is followed: the file it names
-// is replaced, and the link stays. Only a regular file is ever replaced: a target that
+// An existing file's permissions are kept, and a read-only file is refused. A symbolic link
+// of ours is followed: the file it names is replaced, and the link stays; another user's
+// link is refused. Only a regular file is ever replaced: a target that
 // is anything else (a device, a directory, a FIFO), or a link that names nothing or
 // such a thing, is refused. False (and one log line) on failure, with the reason in
 // *pError when it is given, and the old file is then untouched. A new file gets
@@ -96,5 +97,11 @@ inline constexpr unsigned kPublicFileMode = 0666;
 inline constexpr unsigned kPrivateFileMode = 0600;  // the program's data file: the user's alone
 bool SaveTableFile(const std::filesystem::path& path, std::span<const std::uint8_t> bytes,
                    std::string* pError = nullptr, unsigned nNewFileMode = kPublicFileMode);
+
+// The temporary files of saves live beside the target as "<name>.tmp.<pid>.<n>". A save
+// killed before its rename leaves one (a whole table); this removes those of processes
+// that no longer run, ours only. Returns how many went.
+std::string TempFilePrefix(const std::filesystem::path& target);
+int RemoveStaleTempFiles(const std::filesystem::path& path);
 
 }  // namespace orb

@@ -8,12 +8,16 @@
 #include <system_error>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cstring>
 
 #include <QSettings>
 #include <QString>
 #include <QVariant>
 
+#include "base/bounded_read.h"
 #include "base/write_log.h"
 
 namespace orb {
@@ -31,9 +35,11 @@ std::string ConfigDirectory() {
   return {};
 }
 
-// The counterpart of opening the registry key with create and full access: the folder
-// and the file exist afterwards and the file can be read and written.
-std::optional<QString> OpenStore() {
+// The counterpart of opening the registry key with create access: the folder and the
+// file exist afterwards. Only a regular file is a store: a FIFO would hang the reader
+// (and SIGTERM with it), a device would be read without end; anything else is treated as
+// absent, and the presets stay. A file we may only read is still read.
+std::optional<QString> OpenStore(bool blForWriting) {
   const std::string path = SettingsFilePath();
   if (path.empty()) {
     return std::nullopt;
@@ -43,11 +49,28 @@ std::optional<QString> OpenStore() {
   if (ec) {
     return std::nullopt;
   }
-  const int hFile = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-  if (hFile < 0) {
+  struct stat status {};
+  if (::stat(path.c_str(), &status) == 0) {
+    if (!S_ISREG(status.st_mode)) {
+      WriteLog("Settings: %s is %s, not a regular file; it is not used\r\n", path.c_str(),
+               FileTypeName(status.st_mode));
+      return std::nullopt;
+    }
+    if (::access(path.c_str(), blForWriting ? (R_OK | W_OK) : R_OK) != 0) {
+      WriteLog("Settings: %s cannot be %s: %s\r\n", path.c_str(), blForWriting ? "written" : "read",
+               std::strerror(errno));
+      return std::nullopt;
+    }
+    return QString::fromStdString(path);
+  }
+  // O_EXCL: never through a link planted meanwhile, never over what appeared since.
+  const int hFile = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (hFile < 0 && errno != EEXIST) {
     return std::nullopt;
   }
-  ::close(hFile);
+  if (hFile >= 0) {
+    ::close(hFile);
+  }
   return QString::fromStdString(path);
 }
 
@@ -106,7 +129,7 @@ std::string SettingsFilePath() {
 }
 
 bool MX8RegGetValue(std::uint32_t* pValue, const char* pName) {
-  const std::optional<QString> path = OpenStore();
+  const std::optional<QString> path = OpenStore(false);
   std::optional<QSettings> settings;
   if (path) {
     settings.emplace(*path, QSettings::IniFormat);
@@ -122,7 +145,7 @@ bool MX8RegGetValue(std::uint32_t* pValue, const char* pName) {
 }
 
 bool MX8RegSetValue(std::uint32_t value, const char* pName) {
-  const std::optional<QString> path = OpenStore();
+  const std::optional<QString> path = OpenStore(true);
   if (!path) {
     return false;
   }

@@ -1,6 +1,8 @@
 #include "base/write_log.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 #include <thread>
@@ -28,6 +30,36 @@ TEST(WriteLog, WritesNothingUntilStartedAndRecreatesTheFile) {
 
   orb::WriteLog("after stop\r\n");
   EXPECT_EQ(ReadFileText(path), "Make main window : 1234\r\nno line end");
+}
+
+// A log created through another user's link in a shared folder would let them have us
+// truncate and write any file of ours; our own link is followed as the user meant.
+TEST(WriteLog, IsNeverWrittenThroughAnotherUsersLink) {
+  if (::geteuid() != 0) {
+    GTEST_SKIP() << "needs root to give a link to another user";
+  }
+  TempDir dir;
+  const auto shared = dir / "shared";
+  std::filesystem::create_directory(shared);
+  ::chmod(shared.c_str(), 01777);
+  orb::test::WriteFileBytes(dir / "victim", "precious!", 9);
+  std::filesystem::create_symlink(dir / "victim", shared / "ORB.LOG");
+  ASSERT_EQ(::lchown((shared / "ORB.LOG").c_str(), 4242, 4242), 0);
+  std::filesystem::create_symlink(dir / "missing", shared / "dangling.log");
+  ASSERT_EQ(::lchown((shared / "dangling.log").c_str(), 4242, 4242), 0);
+
+  EXPECT_FALSE(orb::StartLog((shared / "ORB.LOG").c_str()));
+  orb::WriteLog("a line\r\n");
+  EXPECT_FALSE(orb::StartLog((shared / "dangling.log").c_str()));
+  orb::StopLog();
+  EXPECT_EQ(ReadFileText(dir / "victim"), "precious!");
+  EXPECT_FALSE(std::filesystem::exists(dir / "missing"));
+
+  std::filesystem::create_symlink(dir / "mine.log", dir / "ORB.LOG");
+  ASSERT_TRUE(orb::StartLog((dir / "ORB.LOG").c_str()));
+  orb::WriteLog("through my link\r\n");
+  orb::StopLog();
+  EXPECT_EQ(ReadFileText(dir / "mine.log"), "through my link\r\n");
 }
 
 TEST(WriteLog, ShortensLongLinesInsideTheBufferAndKeepsTheLineEnd) {

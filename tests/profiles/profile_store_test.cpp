@@ -112,9 +112,22 @@ TEST_F(ProfileStoreTest, ADataFileThatCannotBeReadGivesTheDefaultsAndIsNeverWrit
       {"a directory", [&] { std::filesystem::create_directory(m_dataFile); }, "a directory"},
       {"a link to /dev/zero", [&] { std::filesystem::create_symlink("/dev/zero", m_dataFile); }, "character device"},
       {"a table larger than any may be", [&] { std::filesystem::create_symlink(big, m_dataFile); }, "larger than"},
+      // Planted by another user: its table is not ours to play, its target not ours to write.
+      {"another user's link",
+       [&] {
+         test::WriteFileBytes(m_dir / "theirs.dat", Bytes({Record("THEIRS.EXE")}).data(), 5008);
+         std::filesystem::create_symlink(m_dir / "theirs.dat", m_dataFile);
+         if (::geteuid() == 0) {
+           ASSERT_EQ(::lchown(m_dataFile.c_str(), 4242, 4242), 0);
+         }
+       },
+       ::geteuid() == 0 ? "a symbolic link of user 4242" : ""},
   };
   for (Case& c : cases) {
     SCOPED_TRACE(c.pWhat);
+    if (*c.pProblem == '\0') {
+      continue;  // not root: no other user to give the link to
+    }
     std::filesystem::remove_all(m_dataFile);
     c.make();
     CProfileStore store(m_hostLink);

@@ -155,6 +155,45 @@ TEST(ProfileTableFile, FailuresAreReportedAndLeaveTheOldFile) {
   }
 }
 
+// The rename would go around the mode bits, and root's save around any permission.
+TEST(ProfileTableFile, AReadOnlyFileIsLeftAsItIs) {
+  test::TempDir dir;
+  const auto path = dir / "ORB.DAT";
+  ASSERT_TRUE(SaveTableFile(path, Pattern(5008)));
+  ::chmod(path.c_str(), 0444);
+  std::string error;
+  EXPECT_FALSE(SaveTableFile(path, Pattern(10016), &error));
+  EXPECT_EQ(error, "the file is read-only; it is left as it is");
+  EXPECT_EQ(std::filesystem::file_size(path), 5008u);
+  ::chmod(path.c_str(), 0644);
+  EXPECT_TRUE(SaveTableFile(path, Pattern(10016)));
+}
+
+// Another user's link in a shared sticky folder must not make us write the file it names.
+TEST(ProfileTableFile, AnotherUsersLinkIsNotFollowedOursIs) {
+  if (::geteuid() != 0) {
+    GTEST_SKIP() << "needs root to give a link to another user";
+  }
+  test::TempDir dir;
+  const auto shared = dir / "shared";
+  std::filesystem::create_directory(shared);
+  ::chmod(shared.c_str(), 01777);
+  test::WriteFileBytes(dir / "victim", "precious!", 9);
+  std::filesystem::create_symlink(dir / "victim", shared / "ORB.DAT");
+  ASSERT_EQ(::lchown((shared / "ORB.DAT").c_str(), 4242, 4242), 0);
+
+  std::string error;
+  EXPECT_FALSE(SaveTableFile(shared / "ORB.DAT", Pattern(5008), &error));
+  EXPECT_NE(error.find("a symbolic link of user 4242"), std::string::npos) << error;
+  EXPECT_EQ(test::ReadFileText(dir / "victim"), "precious!");
+  EXPECT_TRUE(std::filesystem::is_symlink(shared / "ORB.DAT"));
+
+  // A link of the folder's owner is that owner's doing: followed.
+  ASSERT_EQ(::lchown((shared / "ORB.DAT").c_str(), 0, 0), 0);
+  EXPECT_TRUE(SaveTableFile(shared / "ORB.DAT", Pattern(5008), &error)) << error;
+  EXPECT_EQ(std::filesystem::file_size(dir / "victim"), 5008u);
+}
+
 // The save renames a new file over the target: over a device node or a FIFO that would
 // put a regular file in its place.
 TEST(ProfileTableFile, SaveReplacesNothingButARegularFile) {

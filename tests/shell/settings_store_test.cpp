@@ -1,6 +1,7 @@
 #include "shell/settings_store.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -80,6 +81,36 @@ TEST_F(SettingsStore, UnusableLocationKeepsThePresetAndLogsTheRead) {
   EXPECT_EQ(dwValue, 3u);
   EXPECT_FALSE(MX8RegSetValue(0, "Startup"));
   EXPECT_EQ(log.Text(), "MX8RegGetValue: RegCreateKeyEx failed\r\n") << "a failed open of a write logs nothing";
+}
+
+// A FIFO would hang the reader (and with it the start, deaf to SIGTERM); a directory or a
+// device is no store either: each is treated as absent, and nothing replaces it.
+TEST_F(SettingsStore, AnythingButARegularFileIsAbsentAndLeftAsItIs) {
+  fs::create_directories(StoreFile().parent_path());
+  ASSERT_EQ(::mkfifo(StoreFile().c_str(), 0600), 0);
+  std::uint32_t dwValue = 5;
+  LogCapture log;
+  EXPECT_FALSE(MX8RegGetValue(&dwValue, "Startup"));
+  EXPECT_EQ(dwValue, 5u);
+  EXPECT_FALSE(MX8RegSetValue(0, "Startup"));
+  EXPECT_TRUE(fs::is_fifo(StoreFile()));
+  EXPECT_NE(log.Text().find("is a FIFO, not a regular file"), std::string::npos) << log.Text();
+
+  fs::remove(StoreFile());
+  fs::create_directory(StoreFile());
+  EXPECT_FALSE(MX8RegGetValue(&dwValue, "Startup"));
+  EXPECT_EQ(dwValue, 5u);
+}
+
+TEST_F(SettingsStore, AReadOnlyStoreIsStillRead) {
+  WriteStore("[General]\nShowStay=0\nStartup=0\n");
+  fs::permissions(StoreFile(), fs::perms::owner_read);
+  std::uint32_t dwShowStay = 1;
+  std::uint32_t dwStartup = 1;
+  EXPECT_TRUE(MX8RegGetValue(&dwShowStay, "ShowStay"));
+  EXPECT_TRUE(MX8RegGetValue(&dwStartup, "Startup"));
+  EXPECT_EQ(dwShowStay, 0u);
+  EXPECT_EQ(dwStartup, 0u);
 }
 
 TEST_F(SettingsStore, ValuesThatAreNotA32BitNumberKeepThePreset) {

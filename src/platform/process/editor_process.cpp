@@ -1,6 +1,9 @@
 #include "platform/process/editor_process.h"
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <charconv>
@@ -36,6 +39,25 @@ std::vector<int> ProcessIds(const std::string& sProcRoot) {
   return pids;
 }
 
+// An editor talks to us over the link, which only the same user may use; and a kernel
+// thread (an empty command line) runs no program at all. Passing over both spares a
+// look at their executables, which would fail and fill the log with one line each.
+bool CouldBeEditor(const std::string& sProcRoot, int nPid) {
+  const std::string sDir = sProcRoot + "/" + std::to_string(nPid);
+  struct stat status {};
+  if (::stat(sDir.c_str(), &status) != 0 || status.st_uid != ::geteuid()) {
+    return false;
+  }
+  const int fd = ::open((sDir + "/cmdline").c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    return false;
+  }
+  char c = 0;
+  const ssize_t nRead = ::read(fd, &c, 1);
+  ::close(fd);
+  return nRead == 1;
+}
+
 }  // namespace
 
 bool IsEditorName(std::string_view sAppName, std::span<const std::string_view> names) {
@@ -53,7 +75,7 @@ bool IsEditorName(std::string_view sAppName, std::span<const std::string_view> n
 int FindEditorProcess(std::span<const std::string_view> names, int nOwnPid, const std::string& sProcRoot,
                       const AppInfoReader& read) {
   for (const int nPid : ProcessIds(sProcRoot)) {
-    if (nPid == nOwnPid) {
+    if (nPid == nOwnPid || !CouldBeEditor(sProcRoot, nPid)) {
       continue;
     }
     AppInfo info;

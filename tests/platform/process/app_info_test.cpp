@@ -328,5 +328,35 @@ TEST(EditorProcess, ARunningEditorIsFoundByItsPidAndOurOwnProcessNever) {
   }
 }
 
+// Kernel threads and other users' processes cannot be an editor that talks to us: they
+// are passed over unread (a look at each filled the log with a line per kernel thread).
+TEST(EditorProcess, OnlyOurOwnProgramsAreLookedAt) {
+  test::TempDir root;
+  const auto makeProcess = [&](int nPid, const std::string& sCmdline) {
+    const fs::path dir = root / std::to_string(nPid);
+    fs::create_directories(dir);
+    test::WriteFileBytes(dir / "cmdline", sCmdline.data(), sCmdline.size());
+  };
+  makeProcess(2, "");                      // a kernel thread
+  makeProcess(40, std::string("sh\0x", 4));  // a program of ours
+  makeProcess(41, std::string("sh\0y", 4));
+  if (::geteuid() == 0) {
+    ASSERT_EQ(::chown((root / "41").c_str(), 4242, 4242), 0);  // another user's
+  }
+  std::vector<int> looked;
+  const auto read = [&](int nPid, AppInfo* pInfo) {
+    looked.push_back(nPid);
+    pInfo->sExeName = "MAPEDIT.EXE";
+    return true;
+  };
+  EXPECT_EQ(FindEditorProcess(kEditors, 0, root.Path().string(), read), 40);
+  EXPECT_EQ(looked, std::vector<int>{40});
+  if (::geteuid() == 0) {
+    looked.clear();
+    EXPECT_EQ(FindEditorProcess(kEditors, 40, root.Path().string(), read), 0);
+    EXPECT_TRUE(looked.empty()) << "another user's process is no editor of ours";
+  }
+}
+
 }  // namespace
 }  // namespace orb::platform
