@@ -21,9 +21,14 @@ constexpr int kStopCheckMs = 10;
 }  // namespace
 
 void WaitUntilProfileReleased(const DeviceThreadParams& params) {
-  while (params.blHoldingProfile.load()) {
-    std::this_thread::yield();  // the thread is inside one event's translation: microseconds
-  }
+  // The hold can last: a translation that waits for "MUTEX POST" waits out the repeating
+  // command PostThread plays (up to minutes). Sleep until the thread lets go.
+  params.blHoldingProfile.wait(true);
+}
+
+void ReleaseProfile(DeviceThreadParams& params) {
+  params.blHoldingProfile.store(false);
+  params.blHoldingProfile.notify_all();
 }
 
 void DeviceThread(DeviceThreadParams* pParams) {
@@ -105,7 +110,7 @@ void DeviceThread(DeviceThreadParams* pParams) {
         command = GetCommand(event.nKind, event.nValue, pblSelf, pProfile, pWindow, pblRepeat, pLock.get());
       }
       // The command holds copies of the keys: nothing of the record is used after this.
-      pParams->blHoldingProfile.store(false);
+      ReleaseProfile(*pParams);
       if (blTranslate) {
         if (!command) {
           continue;

@@ -60,6 +60,8 @@ struct PostThreadBlock {
 // loaded before (at once when it holds none). Sequentially consistent on both sides, so a
 // load after the clear sees null.
 void WaitUntilProfileReleased(const DeviceThreadParams& params);
+// The device thread's side: done with the record; wakes a window waiting above.
+void ReleaseProfile(DeviceThreadParams& params);
 
 // Thread bodies.
 void DeviceThread(DeviceThreadParams* pParams);

@@ -1,5 +1,7 @@
 #include "resident/resident_core.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <thread>
 #include <utility>
@@ -15,6 +17,7 @@
 #include "engine/translation.h"
 #include "platform/hid/hid_backend.h"
 #include "platform/process/editor_process.h"
+#include "platform/process/process_watch.h"
 #include "platform/text/text_codec.h"
 #include "profiles/profile_table.h"
 #include "resident/editor_link.h"
@@ -59,6 +62,8 @@ CResidentCore::CResidentCore(ResidentView& view, MessageTarget& window, Resident
 CResidentCore::~CResidentCore() { Destroy(); }
 
 void CResidentCore::Initialise(std::uint64_t nFrontWindow, int nFrontPid) {
+  // A save killed before its rename left a whole table beside the data file.
+  RemoveStaleTempFiles(m_config.dataFile);
   // A running companion editor owns the table: no table of our own until it hands one.
   if (!TellRunningEditor()) {
     m_store.LoadProfiles(m_config.dataFile, m_config.defaultTable);
@@ -230,7 +235,8 @@ bool CResidentCore::TellRunningEditor() {
   for (const std::string& sEndpoint : endpoints) {
     m_config.pEditorLink->Post(sEndpoint, LINK_READY);
   }
-  m_blLent = true;
+  // Should it end before it answers, our own table is loaded then (OnEditorGone).
+  WatchEditor(nEditor, endpoints.front());
   return true;
 }
 
@@ -259,7 +265,8 @@ void CResidentCore::CloseController() {
   g_blRepeatCommand.store(false);
 }
 
-void CResidentCore::OnEditorMessage(std::uint32_t dwWParam, const std::string& sSender, UniqueFd block) {
+void CResidentCore::OnEditorMessage(std::uint32_t dwWParam, const std::string& sSender, UniqueFd block,
+                                    int nSenderPid) {
   m_sEditorWnd = sSender;
   switch (platform::LinkCommandOf(dwWParam)) {
     case LINK_END_APPLICATION:
@@ -280,16 +287,92 @@ void CResidentCore::OnEditorMessage(std::uint32_t dwWParam, const std::string& s
     default:
       break;  // only the sender is remembered
   }
+  if (m_sEditorWnd.empty()) {
+    StopWatchingEditor();  // it said goodbye
+  } else if (nSenderPid != 0) {
+    WatchEditor(nSenderPid, m_sEditorWnd);
+  }
+}
+
+void CResidentCore::WatchEditor(int nPid, const std::string& sEndpoint) {
+  if (nPid == m_nEditorPid && m_editorWatch.Valid()) {
+    return;
+  }
+  StopWatchingEditor();
+  UniqueFd watch = platform::WatchProcess(nPid);
+  if (!watch.Valid() && errno != ESRCH) {
+    WriteLog("OnMsgFromZUDAdor: process %d cannot be watched (errno %d); an end without a word goes unnoticed\r\n",
+             nPid, errno);
+    return;
+  }
+  // The pid came with the datagram; the process may have ended, and the pid been taken by
+  // another, before the watch was made. Its endpoint still being bound proves it is the one.
+  bool blAlive = watch.Valid();
+  if (blAlive && m_config.pEditorLink != nullptr) {
+    const std::vector<std::string> endpoints = m_config.pEditorLink->EndpointsOfProcess(nPid);
+    blAlive = std::find(endpoints.begin(), endpoints.end(), sEndpoint) != endpoints.end();
+  }
+  m_nEditorPid = nPid;
+  ++m_nEditorWatchSerial;
+  if (!blAlive) {
+    OnEditorGone();
+    return;
+  }
+  m_editorWatch = std::move(watch);
+}
+
+void CResidentCore::StopWatchingEditor() {
+  if (m_editorWatch.Valid() || m_nEditorPid != 0) {
+    m_editorWatch.Reset();
+    m_nEditorPid = 0;
+    ++m_nEditorWatchSerial;
+  }
+}
+
+void CResidentCore::OnEditorGone() {
+  if (m_editorWatch.Valid() && !platform::WatchedProcessEnded(m_editorWatch.Get())) {
+    return;  // a spurious wake-up: it still runs
+  }
+  const int nPid = m_nEditorPid;
+  StopWatchingEditor();
+  if (m_blDestroyed) {
+    return;
+  }
+  WriteLog("OnMsgFromZUDAdor: the editor (process %d) ended without a word\r\n", nPid);
+  if (m_blEditorTable || m_store.Profiles() == nullptr || m_blLent) {
+    OnEndApplication();  // it held the table (or the controller): take them back
+  } else {
+    m_sEditorWnd.clear();  // our own table all along: only the tray icon was held
+  }
+}
+
+void CResidentCore::PostSelectUnlessConnecting(bool blWasConnected) {
+  // A controller connected just now has posted its own WM_SELECTPROFILE.
+  if (blWasConnected || !Connected()) {
+    m_window.Post(WM_SELECTPROFILE, 0, 0);
+  }
 }
 
 void CResidentCore::OnEndApplication() {
   WriteLog("From ZUDAdor : End Application\r\n");
   ClearCurrentProfile();
+  const bool blEditorTable = m_blEditorTable;
   const bool blTaken = m_store.TakeBackTable();
+  m_blEditorTable = false;
   m_sEditorWnd.clear();
+  StopWatchingEditor();
   if (blTaken) {
     m_store.CancelEdits();  // the working copy as the editor left the table
     m_view.RefreshPanel();
+    if (blEditorTable) {
+      // The editor's table is ours now: on disk at once, not only at our own end, which
+      // may never come in order (a session that ends, a crash).
+      if (m_store.SaveProfiles(m_config.dataFile)) {
+        WriteLog("OnMsgFromZUDAdor: the editor's table is saved\r\n");
+      } else {
+        WriteLog("OnMsgFromZUDAdor: the editor's table is not saved: %s\r\n", m_store.SaveProblem().c_str());
+      }
+    }
   }
   if (!blTaken) {
     // The editor ends without handing a table back: our own data file again, rather than
@@ -298,19 +381,25 @@ void CResidentCore::OnEndApplication() {
     m_store.LoadProfiles(m_config.dataFile, m_config.defaultTable);
     m_view.FillApplicationList();
   }
+  const bool blWasConnected = Connected();
   if (m_blLent) {
     m_blLent = false;
     ConnectController();
   }
-  m_window.Post(WM_SELECTPROFILE, 0, 0);  // the current profile went with the old view
+  PostSelectUnlessConnecting(blWasConnected);  // the current profile went with the old view
 }
 
 void CResidentCore::OnDestroyMemory() {
   WriteLog("From ZUDADor : Destroy memory\r\n");
-  m_blLent = true;
+  // Only a controller that is open is lent: one that arrives meanwhile may connect, and
+  // finds no profile until the table comes back.
+  if (Connected()) {
+    m_blLent = true;
+  }
   CloseController();
   ClearCurrentProfile();
   m_store.ReleaseLiveTable();
+  m_blEditorTable = false;
   PostToEditor(LINK_READY);
   m_view.HideWindow();
   m_hostLink.HostLibraryControl(HL_FREE);
@@ -328,14 +417,16 @@ void CResidentCore::OnCreateMemory(std::uint16_t nCount, UniqueFd block) {
       return;  // still without a table, and without the controller
     }
   } else {
+    m_blEditorTable = true;
     m_view.FillApplicationList();
     m_hostLink.HostLibraryControl(HL_LOAD);
   }
   m_blLent = false;
   // Work on the new table at once: choose the profile of the application in front now,
   // not at the next change of application.
+  const bool blWasConnected = Connected();
   ConnectController();
-  m_window.Post(WM_SELECTPROFILE, 0, 0);
+  PostSelectUnlessConnecting(blWasConnected);
 }
 
 bool CResidentCore::ConnectController() {
@@ -353,8 +444,8 @@ bool CResidentCore::ConnectController() {
 }
 
 bool CResidentCore::ControllerPresentButClosed() {
-  if (Connected()) {
-    return false;
+  if (Connected() || m_blLent) {
+    return false;  // lent: nothing to open until the editor gives it back
   }
   for (const platform::HidDeviceInfo& info : platform::CurrentHidBackend().Enumerate()) {
     if (IsKnownController(info.nVendorId, info.nProductId)) {
@@ -422,6 +513,34 @@ void CResidentCore::OnSetDefault() {
   m_view.ResetStartupSettings();
 }
 
+void CResidentCore::SaveAtEnd() {
+  // With no table there is nothing to save, and that is no failure.
+  if (m_store.Profiles() != nullptr) {
+    if (m_store.SaveProfiles(m_config.dataFile)) {
+      PostToEditor(LINK_UPDATE);
+    } else {
+      m_blExitSaveFailed = true;
+      WriteLog("Destroy: the profiles are not saved: %s\r\n", m_store.SaveProblem().c_str());
+    }
+  }
+  // A table counted but not mapped is the one the editor holds: it most needs to hear.
+  if (m_store.ComSet() != 0) {
+    PostToEditor(LINK_END_APPLICATION);
+  }
+  StopWatchingEditor();
+}
+
+void CResidentCore::EndAbruptly() {
+  if (m_blDestroyed) {
+    return;
+  }
+  m_blDestroyed = true;
+  // The process is inside exit(): the device thread may still read, and what it reads
+  // through may be gone already, so it is left alone; the kernel closes the device. Only
+  // what would be lost is done: the save and the word to the editor.
+  SaveAtEnd();
+}
+
 void CResidentCore::Destroy() {
   if (m_blDestroyed) {
     return;
@@ -429,11 +548,7 @@ void CResidentCore::Destroy() {
   m_blDestroyed = true;
   m_hostLink.HostLibraryControl(HL_FREE);
   StopDeviceThread();  // nothing to wait for when none was started
-  const bool blHeldTable = m_store.Profiles() != nullptr;
-  m_store.SaveProfiles(m_config.dataFile);
-  if (blHeldTable) {
-    PostToEditor(LINK_END_APPLICATION);
-  }
+  SaveAtEnd();
   m_pCurProfile.store(nullptr);
   m_hostLink.SetCurrentProfile(nullptr);
   m_store.ReleaseTable();

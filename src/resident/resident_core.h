@@ -97,14 +97,32 @@ class CResidentCore final {
   void CancelEdits();
 
   // A message of the editor link (OnMsgFromZUDAdor): the command word, the sender's
-  // endpoint (m_hEditorWnd from now on) and the block that came with LINK_CREATE_MEMORY.
-  void OnEditorMessage(std::uint32_t dwWParam, const std::string& sSender, UniqueFd block);
+  // endpoint (m_hEditorWnd from now on), the block that came with LINK_CREATE_MEMORY and
+  // the sender's process id as the kernel gave it (0: unknown, the sender is not watched).
+  void OnEditorMessage(std::uint32_t dwWParam, const std::string& sSender, UniqueFd block, int nSenderPid = 0);
   // m_hEditorWnd: the editor to answer; while set the tray icon takes no clicks.
   const std::string& EditorWindow() const { return m_sEditorWnd; }
 
+  // The editor's process is watched while one is known (a sender, or the editor running
+  // at start): this fd becomes readable when it ends, -1 while nothing is watched. The
+  // serial changes whenever the watch does, so the window knows to watch the new fd.
+  int EditorWatchFd() const { return m_editorWatch.Get(); }
+  unsigned EditorWatchSerial() const { return m_nEditorWatchSerial; }
+  // The watch fd became readable: an editor that ended without LINK_END_APPLICATION
+  // (it crashed, was killed) is treated as if it had sent it, so neither the table nor
+  // the controller nor the tray icon stays with a process that is gone.
+  void OnEditorGone();
+
   // The window's destruction, in its order: host libraries freed, device thread stopped,
-  // table saved and released, mode bits off, device closed.
+  // table saved (LINK_UPDATE to an editor), LINK_END_APPLICATION to an editor while a
+  // table is ours or lent, table released, mode bits off, device closed. Also run on the
+  // way out when the display connection breaks and the toolkit ends the process.
   void Destroy();
+  // The end inside exit(), when the toolkit ends the process (its display went away):
+  // the save and the editor's word of Destroy, without touching threads or the device.
+  void EndAbruptly();
+  // The save at the end found a table and could not write it: the exit status says so.
+  bool ExitSaveFailed() const { return m_blExitSaveFailed; }
 
   // For the window and for tests.
   CProfileStore& Store() { return m_store; }
@@ -122,6 +140,10 @@ class CResidentCore final {
   void PostToEditor(std::uint16_t nCommand);
   bool TellRunningEditor();
   void OnEndApplication();
+  void SaveAtEnd();
+  void WatchEditor(int nPid, const std::string& sEndpoint);
+  void StopWatchingEditor();
+  void PostSelectUnlessConnecting(bool blWasConnected);
   void OnDestroyMemory();
   void OnCreateMemory(std::uint16_t nCount, UniqueFd block);
   std::string ProfileName(const ProfileRecord& record) const;
@@ -146,9 +168,16 @@ class CResidentCore final {
   DeviceThreadParams m_params;
   DeviceThreadControl m_deviceThread;
   bool m_blConnecting = false;  // the busy flag of ConnectController
-  bool m_blLent = false;        // the editor holds the table: the controller stays closed
+  // The controller was open when the editor took the table: it stays closed until the
+  // table comes back. A controller that was not open may connect meanwhile.
+  bool m_blLent = false;
+  bool m_blEditorTable = false;  // the live table is the editor's block
   std::string m_sEditorWnd;
+  int m_nEditorPid = 0;
+  UniqueFd m_editorWatch;
+  unsigned m_nEditorWatchSerial = 0;
   bool m_blDestroyed = false;
+  bool m_blExitSaveFailed = false;
 };
 
 }  // namespace orb

@@ -10,5 +10,5 @@ int main(int argc, char** argv) {
   }
   orb::CResidentApp app(argc, argv);
   app.InitInstance();  // false on every path: the program's life is inside it
-  return 0;
+  return app.ExitStatus();
 }

@@ -120,6 +120,9 @@ bool CResidentApp::InitInstance() {
     m_pMainDialog = &mainDialog;
     mainDialog.RunModal();
     m_pMainDialog = nullptr;
+    if (mainDialog.ExitSaveFailed()) {
+      m_nExitStatus = 1;
+    }
   }  // the window's destruction writes its last lines before the log closes
 
   if (m_blLog) {

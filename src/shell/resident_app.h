@@ -22,8 +22,11 @@ class CResidentApp final {
   CResidentApp(const CResidentApp&) = delete;
   CResidentApp& operator=(const CResidentApp&) = delete;
 
-  // The program's whole life. Returns false on every path; main() then ends with 0.
+  // The program's whole life. Returns false on every path; main() then ends with
+  // ExitStatus().
   bool InitInstance();
+  // 0, or 1 when the end found profiles it could not save (the log says why).
+  int ExitStatus() const { return m_nExitStatus; }
 
  private:
   // Step 2: true when this process is the one instance. Otherwise it has pointed the
@@ -42,6 +45,7 @@ class CResidentApp final {
   std::unique_ptr<CInstanceServer> m_pInstanceServer;
   std::unique_ptr<CSignalWatcher> m_pSignalWatcher;
   CMainDialog* m_pMainDialog = nullptr;  // while the window runs
+  int m_nExitStatus = 0;
 };
 
 }  // namespace orb

@@ -41,7 +41,15 @@ CSignalWatcher::CSignalWatcher(std::function<void(int)> onSignal) : m_onSignal(s
 
 CSignalWatcher::~CSignalWatcher() {
   if (m_hWrite >= 0) {
-    RestoreDefaultHandlers();
+    if (m_blEnding) {
+      // The process ends in a moment: a signal now would only turn a clean end into death
+      // by signal.
+      for (int nSignal : kSignals) {
+        std::signal(nSignal, SIG_IGN);
+      }
+    } else {
+      RestoreDefaultHandlers();
+    }
     g_hSignalPipe.store(-1);
   }
   m_pNotifier.reset();
@@ -90,9 +98,14 @@ void CSignalWatcher::OnReadable() {
   if (nSignal == 0) {
     return;
   }
-  // From here the program is on its way out; a second signal ends it at once, which is
-  // what a user pressing Ctrl+C again over a stuck shutdown wants.
-  RestoreDefaultHandlers();
+  // From here the program is on its way out. A second signal (a session manager that
+  // repeats itself, `timeout`, a double Ctrl+C) must not cut the exit save short: the
+  // handlers stay, and what they note is not acted on. SIGKILL remains for a stuck end.
+  if (m_blEnding) {
+    WriteLog("CSignalWatcher: signal %d while ending; the end goes on\r\n", nSignal);
+    return;
+  }
+  m_blEnding = true;
   WriteLog("CSignalWatcher: signal %d, ending\r\n", nSignal);
   if (m_onSignal) {
     m_onSignal(nSignal);

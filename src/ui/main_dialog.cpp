@@ -22,6 +22,7 @@
 #include "platform/keys/key_sink.h"
 #include "platform/time/clock.h"
 #include "profiles/default_tables.h"
+#include "resident/abrupt_exit.h"
 #include "resident/endpoint_link.h"
 #include "resident/resident_core.h"
 #include "shell/settings_store.h"
@@ -185,6 +186,7 @@ void CMainDialog::Initialise() {
   m_pForeground = platform::SelectForegroundTracker();
   const platform::ForegroundWindow front = m_pForeground->Current();
   m_pCore->Initialise(front.nWindow, front.nPid);
+  EndCoreAtExit(m_pCore.get());  // the display may go away without a word
   if (m_pCore->Store().Profiles() != nullptr) {
     m_pPanel->FillApplicationList();
   }
@@ -229,6 +231,7 @@ void CMainDialog::StartWatching() {
     m_pLinkNotifier = std::make_unique<QSocketNotifier>(m_pLink->Endpoint().Fd(), QSocketNotifier::Read);
     connect(m_pLinkNotifier.get(), &QSocketNotifier::activated, this, &CMainDialog::OnEditorLink);
   }
+  FollowEditorWatch();
   m_pMonitor = platform::CreateHidMonitor();
   if (m_pMonitor && m_pMonitor->Fd() >= 0) {
     m_pMonitorNotifier = std::make_unique<QSocketNotifier>(m_pMonitor->Fd(), QSocketNotifier::Read);
@@ -244,9 +247,29 @@ void CMainDialog::StartWatching() {
 void CMainDialog::OnEditorLink() {
   platform::LinkMessage message;
   while (m_blInitialised && m_pLink->Endpoint().Receive(&message)) {
-    m_pCore->OnEditorMessage(message.dwParam, message.sSender, std::move(message.fdBlock));
-    // While an editor holds the link the tray icon takes no clicks.
-    m_pTrayIcon->SetIgnoreClicks(!m_pCore->EditorWindow().empty());
+    m_pCore->OnEditorMessage(message.dwParam, message.sSender, std::move(message.fdBlock), message.nSenderPid);
+    FollowEditorWatch();
+  }
+}
+
+void CMainDialog::FollowEditorWatch() {
+  // While an editor holds the link the tray icon takes no clicks.
+  m_pTrayIcon->SetIgnoreClicks(!m_pCore->EditorWindow().empty());
+  if (m_pCore->EditorWatchSerial() == m_nEditorWatchSerial) {
+    return;
+  }
+  m_nEditorWatchSerial = m_pCore->EditorWatchSerial();
+  if (m_pEditorWatchNotifier) {
+    // This may run inside the notifier's own signal: it goes once that has returned.
+    m_pEditorWatchNotifier->setEnabled(false);
+    m_pEditorWatchNotifier.release()->deleteLater();
+  }
+  if (m_pCore->EditorWatchFd() >= 0) {
+    m_pEditorWatchNotifier = std::make_unique<QSocketNotifier>(m_pCore->EditorWatchFd(), QSocketNotifier::Read);
+    connect(m_pEditorWatchNotifier.get(), &QSocketNotifier::activated, this, [this] {
+      m_pCore->OnEditorGone();
+      FollowEditorWatch();
+    });
   }
 }
 
@@ -269,6 +292,8 @@ void CMainDialog::Finish() {
   m_pMonitorNotifier.reset();
   m_pForegroundNotifier.reset();
   m_pLinkNotifier.reset();
+  m_pEditorWatchNotifier.reset();
+  EndCoreAtExit(nullptr);
   m_pCore->Destroy();
   m_pTrayIcon->RemoveIcon();
 }
@@ -284,6 +309,8 @@ int CMainDialog::RunModal() {
   Finish();
   return result();
 }
+
+bool CMainDialog::ExitSaveFailed() const { return m_pCore->ExitSaveFailed(); }
 
 void CMainDialog::done(int nResult) {
   m_blEnding = true;

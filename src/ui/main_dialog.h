@@ -64,6 +64,8 @@ class CMainDialog final : public QDialog, public MessageTarget, private Resident
   void OnSet();
   // Without a tray host the icon cannot be seen: a second start then shows the window.
   bool HasTrayIcon() const;
+  // After RunModal: the end found a table and could not save it.
+  bool ExitSaveFailed() const;
 
   bool IsSilent() const { return m_blSilent; }
   CResidentCore& Core() { return *m_pCore; }
@@ -97,6 +99,7 @@ class CMainDialog final : public QDialog, public MessageTarget, private Resident
   bool Save();
   void OnWheelDoubleClick();
   void OnEditorLink();
+  void FollowEditorWatch();
   void OnMessage(std::uint32_t nMsg, std::uintptr_t wParam, std::intptr_t lParam);
   void ConnectController();
   void OnAbout();
@@ -141,6 +144,8 @@ class CMainDialog final : public QDialog, public MessageTarget, private Resident
   std::unique_ptr<platform::ForegroundTracker> m_pForeground;
   std::unique_ptr<QSocketNotifier> m_pForegroundNotifier;
   std::unique_ptr<QSocketNotifier> m_pLinkNotifier;
+  std::unique_ptr<QSocketNotifier> m_pEditorWatchNotifier;  // the editor's process ending
+  unsigned m_nEditorWatchSerial = 0;
   QTimer m_hostModeTimer;    // 100 ms while a host-mode profile is current
   QTimer m_reconnectTimer;   // while a controller is present but cannot be opened
 };

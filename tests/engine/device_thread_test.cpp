@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <ctime>
 #include <chrono>
 #include <thread>
 #include <cstring>
@@ -307,6 +309,29 @@ TEST_F(RealClockTest, AReportBecomesKeyStrokesAndARepeatGoesOnUntilStopped) {
   // Each key held at least 100 ms.
   EXPECT_GE(records[1].nTimeUs - records[0].nTimeUs, 100000u);
   EXPECT_EQ(records.size() % 2, 0u);  // the stop let the play in progress finish
+}
+
+// The window waits for the device thread to let go of a record before a table goes; that
+// hold can last as long as a repeating command plays, so the wait must sleep, not spin.
+TEST(ProfileRelease, TheWaitSleepsUntilTheThreadLetsGo) {
+  DeviceThreadParams params;
+  params.blHoldingProfile.store(true);
+  std::atomic<bool> blDone{false};
+  std::atomic<long long> nCpuNs{-1};
+  std::thread waiter([&] {
+    timespec begin{}, end{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &begin);
+    WaitUntilProfileReleased(params);
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &end);
+    nCpuNs = (end.tv_sec - begin.tv_sec) * 1000000000LL + (end.tv_nsec - begin.tv_nsec);
+    blDone = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));  // the hold itself
+  EXPECT_FALSE(blDone.load()) << "returned while the record was held";
+  ReleaseProfile(params);
+  waiter.join();
+  EXPECT_TRUE(blDone.load());
+  EXPECT_LT(nCpuNs.load(), 20'000'000LL) << "the waiting thread burnt CPU for the whole hold";
 }
 
 // Fills the process's file table, so that the next eventfd fails as it does when the

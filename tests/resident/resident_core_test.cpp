@@ -11,7 +11,14 @@
 #include <cstring>
 #include <deque>
 #include <map>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
 #include <mutex>
 #include <thread>
 
@@ -52,6 +59,39 @@ ProfileRecord Record(const char* pExe, const char* pApp, std::uint32_t dwFlags, 
 
 std::uint32_t Rule(unsigned nRule) { return nRule << PF_VERRULE_SHIFT; }
 std::uint32_t MajorWord(std::uint16_t nMajor) { return std::uint32_t{nMajor} << 16; }
+
+// A real child process (spawned, not forked: the test runs threads, and sanitizers too).
+pid_t Spawn(std::vector<const char*> args) {
+  args.push_back(nullptr);
+  pid_t nPid = -1;
+  if (::posix_spawnp(&nPid, args[0], nullptr, nullptr, const_cast<char* const*>(args.data()), environ) != 0) {
+    return -1;
+  }
+  return nPid;
+}
+
+// A real process as an editor: the core watches it, and sees it die.
+class EditorProcess final {
+ public:
+  EditorProcess() { m_nPid = Spawn({"sleep", "600"}); }
+  ~EditorProcess() { Kill(); }
+  int Pid() const { return m_nPid; }
+  void Kill() {
+    if (m_nPid > 0) {
+      ::kill(m_nPid, SIGKILL);
+      ::waitpid(m_nPid, nullptr, 0);
+      m_nPid = -1;
+    }
+  }
+
+ private:
+  pid_t m_nPid = -1;
+};
+
+bool Readable(int nFd) {
+  pollfd item{nFd, POLLIN, 0};
+  return ::poll(&item, 1, 20000) == 1;
+}
 
 class RecordingView final : public ResidentView {
  public:
@@ -220,20 +260,23 @@ struct EditorBlock {
 std::uint32_t Create(std::size_t nCount) { return LINK_CREATE_MEMORY | static_cast<std::uint32_t>(nCount << 16); }
 
 TEST_F(ResidentCoreTest, WithTheEditorRunningAtStartItIsToldAndItsBlockBecomesTheTable) {
-  m_nEditorPid = 300;
-  m_link.endpoints[300] = {"/link/300-1", "/link/300-2"};
+  EditorProcess editor;
+  m_nEditorPid = editor.Pid();
+  m_link.endpoints[editor.Pid()] = {"/link/300-1", "/link/300-2"};
   m_sPath = m_backend.AddController();
   Start({Record("OWN.EXE", "Own", 0)});
   EXPECT_EQ(m_link.posts, (std::vector<std::string>{"/link/300-1 1", "/link/300-2 1"}));
   EXPECT_EQ(m_pCore->Store().Profiles(), nullptr) << "the data file is not read";
-  EXPECT_FALSE(m_pCore->ConnectController()) << "the controller waits for a table";
+  // Nothing is lent: the controller connects, and plays nothing until a table comes.
+  EXPECT_TRUE(m_pCore->ConnectController());
+  EXPECT_FALSE(m_pCore->ControllerPresentButClosed());
 
   std::vector<ProfileRecord> table(15, Record("EDIT.EXE", "Edit", 0, kVkA));
   EditorBlock block(table);
   m_pCore->OnEditorMessage(Create(15), "/link/300-1", block.Handed());
   EXPECT_EQ(m_pCore->Store().ComSet(), 15u);
   EXPECT_EQ(m_view.nFills, 1);
-  EXPECT_TRUE(m_pCore->Connected()) << "found again once the table is there";
+  EXPECT_TRUE(m_pCore->Connected());
   // The program works on the editor's block itself.
   block.Records()[3].dwFlags = PF_FALLBACK;
   m_pCore->Store().FindFallbackProfile();
@@ -261,6 +304,7 @@ TEST_F(ResidentCoreTest, DestroyMemoryLendsTheControllerAndCreateMemoryTakesItBa
   EXPECT_EQ(m_view.nHides, 1);
   EXPECT_EQ(m_link.posts, (std::vector<std::string>{"/link/editor 1"}));
   EXPECT_FALSE(m_pCore->ConnectController()) << "lent: a plug notice must not take it back";
+  EXPECT_FALSE(m_pCore->ControllerPresentButClosed()) << "nothing to look for while it is lent";
 
   // A block that is not what the count says is refused: still no table, still lent.
   EditorBlock wrong({Record("EDIT.EXE", "Edit", 0)});
@@ -322,7 +366,167 @@ TEST_F(ResidentCoreTest, ACommandWithoutMeaningOnlyNamesTheEditorAndOurEndIsTold
   EXPECT_EQ(m_pCore->EditorWindow(), "/link/other");
   EXPECT_NE(m_pCore->Store().Profiles(), nullptr);
   m_pCore->Destroy();
-  EXPECT_EQ(m_link.posts, (std::vector<std::string>{"/link/other 2"}));
+  EXPECT_EQ(m_link.posts, (std::vector<std::string>{"/link/other 5", "/link/other 2"}))
+      << "the exit save is told, then our end";
+}
+
+TEST_F(ResidentCoreTest, AnEditorThatHoldsOurTableHearsOfOurEnd) {
+  Start({Record("OWN.EXE", "Own", 0)});
+  m_pCore->OnEditorMessage(LINK_DESTROY_MEMORY, "/link/editor", UniqueFd());
+  m_link.posts.clear();
+  const std::string before = test::ReadFileText(m_dataFile);
+  m_pCore->Destroy();
+  EXPECT_EQ(m_link.posts, (std::vector<std::string>{"/link/editor 2"}));
+  EXPECT_EQ(test::ReadFileText(m_dataFile), before) << "no table held: nothing written";
+  EXPECT_FALSE(m_pCore->ExitSaveFailed()) << "nothing to save is no failure";
+}
+
+TEST_F(ResidentCoreTest, NoControllerAtTheLendMayConnectWhileTheEditorHoldsTheTable) {
+  Start({Record("EDIT.EXE", "Edit", 0, kVkA)});
+  m_pCore->OnEditorMessage(LINK_DESTROY_MEMORY, "/link/editor", UniqueFd());
+  m_sPath = m_backend.AddController();
+  ASSERT_TRUE(m_pCore->ConnectController()) << "plugged in while the editor holds the table";
+  Pump();
+  EXPECT_EQ(m_pCore->CurrentProfile(), nullptr);
+  m_backend.QueueInputReport(m_sPath, play::ButtonReport({kUsagePgm1}));
+  m_backend.QueueInputReport(m_sPath, play::ButtonReport({}));
+
+  // The table comes back: chosen once, with the controller that stayed connected.
+  m_window.Take();
+  EditorBlock block({Record("", "Any", PF_FALLBACK, kVkA)});
+  m_pCore->OnEditorMessage(Create(1), "/link/editor", block.Handed());
+  const auto posted = m_window.Take();
+  EXPECT_EQ(std::count_if(posted.begin(), posted.end(), [](const auto& p) { return p.nMsg == WM_SELECTPROFILE; }), 1);
+  EXPECT_EQ(m_sink.Count(), 0u) << "a press without a table plays nothing";
+}
+
+TEST_F(ResidentCoreTest, TheProfileIsChosenOnceWhenTheTableComesBackWithTheController) {
+  Start({Record("EDIT.EXE", "Edit", 0)});
+  m_sPath = m_backend.AddController();
+  ASSERT_TRUE(m_pCore->ConnectController());
+  m_pCore->OnEditorMessage(LINK_DESTROY_MEMORY, "/link/editor", UniqueFd());
+  m_window.Take();
+  EditorBlock block({Record("EDIT.EXE", "Edit", 0)});
+  m_pCore->OnEditorMessage(Create(1), "/link/editor", block.Handed());
+  ASSERT_TRUE(m_pCore->Connected());
+  auto posted = m_window.Take();
+  EXPECT_EQ(std::count_if(posted.begin(), posted.end(), [](const auto& p) { return p.nMsg == WM_SELECTPROFILE; }), 1);
+
+  m_pCore->OnEditorMessage(LINK_DESTROY_MEMORY, "/link/editor", UniqueFd());
+  m_window.Take();
+  m_pCore->OnEditorMessage(LINK_END_APPLICATION, "/link/editor", UniqueFd());
+  posted = m_window.Take();
+  EXPECT_EQ(std::count_if(posted.begin(), posted.end(), [](const auto& p) { return p.nMsg == WM_SELECTPROFILE; }), 1);
+}
+
+TEST_F(ResidentCoreTest, TheTableAnEditorLeavesIsSavedAtOnce) {
+  Start({Record("OWN.EXE", "Own", 0)});
+  m_pCore->OnEditorMessage(LINK_DESTROY_MEMORY, "/link/editor", UniqueFd());
+  EditorBlock block({Record("LOADED.EXE", "Loaded", 0), Record("TWO.EXE", "Two", 0)});
+  m_pCore->OnEditorMessage(Create(2), "/link/editor", block.Handed());
+  m_pCore->OnEditorMessage(LINK_END_APPLICATION, "/link/editor", UniqueFd());
+  const std::string saved = test::ReadFileText(m_dataFile);
+  ASSERT_EQ(saved.size(), 2 * kProfileRecordSize) << "on disk before our own end";
+  EXPECT_EQ(saved.substr(offsetof(ProfileRecord, szExeName), 10), "LOADED.EXE");
+}
+
+TEST_F(ResidentCoreTest, AFailedExitSaveIsReported) {
+  Start({Record("OWN.EXE", "Own", 0)});
+  ::chmod(m_dataFile.c_str(), 0444);  // read-only: left alone by the save
+  m_pCore->Destroy();
+  EXPECT_TRUE(m_pCore->ExitSaveFailed());
+  EXPECT_EQ(m_pCore->Store().SaveProblem().find("read-only") != std::string::npos, true)
+      << m_pCore->Store().SaveProblem();
+}
+
+TEST_F(ResidentCoreTest, ASaveKilledBeforeItsRenameLeavesNoFileAfterTheNextStart) {
+  // A process that has ended (its pid is free now) and one that still runs.
+  const pid_t nEnded = Spawn({"true"});
+  ASSERT_GT(nEnded, 0);
+  ::waitpid(nEnded, nullptr, 0);
+  const std::string sDead = "ORB.DAT.tmp." + std::to_string(nEnded) + ".0";
+  const std::string sLive = "ORB.DAT.tmp." + std::to_string(::getppid()) + ".3";
+  test::WriteFileBytes(m_dir / sDead, "x", 1);
+  test::WriteFileBytes(m_dir / sLive, "x", 1);
+  test::WriteFileBytes(m_dir / "ORB.DAT.tmp.notes", "x", 1);
+  Start({Record("OWN.EXE", "Own", 0)});
+  EXPECT_FALSE(std::filesystem::exists(m_dir / sDead));
+  EXPECT_TRUE(std::filesystem::exists(m_dir / sLive)) << "a save that may still run";
+  EXPECT_TRUE(std::filesystem::exists(m_dir / "ORB.DAT.tmp.notes")) << "not a save's name";
+}
+
+TEST_F(ResidentCoreTest, AnEditorThatDiesHoldingTheTableGivesBackTableControllerAndTray) {
+  Process(201, "EDIT.EXE");
+  Start({Record("EDIT.EXE", "Edit", 0, kVkA)}, 1, 201);
+  m_sPath = m_backend.AddController();
+  ASSERT_TRUE(m_pCore->ConnectController());
+  EditorProcess editor;
+  ASSERT_GT(editor.Pid(), 0);
+  m_link.endpoints[editor.Pid()] = {"/link/dying"};
+  test::LogCapture log;
+  m_pCore->OnEditorMessage(LINK_DESTROY_MEMORY, "/link/dying", UniqueFd(), editor.Pid());
+  ASSERT_FALSE(m_pCore->Connected());
+  ASSERT_GE(m_pCore->EditorWatchFd(), 0);
+  m_pCore->OnEditorGone();  // a wake-up while it still runs changes nothing
+  EXPECT_EQ(m_pCore->EditorWindow(), "/link/dying");
+
+  editor.Kill();
+  ASSERT_TRUE(Readable(m_pCore->EditorWatchFd()));
+  m_pCore->OnEditorGone();
+  EXPECT_EQ(m_pCore->EditorWindow(), "") << "the tray icon takes clicks again";
+  EXPECT_EQ(m_pCore->EditorWatchFd(), -1);
+  ASSERT_NE(m_pCore->Store().Profiles(), nullptr) << "our own table again";
+  EXPECT_TRUE(m_pCore->Connected()) << "and the controller";
+  Pump();
+  EXPECT_EQ(CurrentExe(), "EDIT.EXE");
+  ASSERT_TRUE(m_backend.QueueInputReport(m_sPath, play::ButtonReport({kUsagePgm1})));
+  EXPECT_TRUE(WaitForKeys(2));
+  EXPECT_NE(log.Text().find("ended without a word"), std::string::npos);
+}
+
+TEST_F(ResidentCoreTest, ASenderThatDiesWithoutTakingTheTableOnlyFreesTheTray) {
+  Start({Record("OWN.EXE", "Own", 0)});
+  EditorProcess sender;
+  m_link.endpoints[sender.Pid()] = {"/link/sender"};
+  m_pCore->OnEditorMessage(7, "/link/sender", UniqueFd(), sender.Pid());
+  ASSERT_EQ(m_pCore->EditorWindow(), "/link/sender");
+  const ProfileRecord* pTable = m_pCore->Store().Profiles();
+  sender.Kill();
+  ASSERT_TRUE(Readable(m_pCore->EditorWatchFd()));
+  m_pCore->OnEditorGone();
+  EXPECT_EQ(m_pCore->EditorWindow(), "");
+  EXPECT_EQ(m_pCore->Store().Profiles(), pTable) << "the same table, not reloaded";
+}
+
+TEST_F(ResidentCoreTest, ASenderAlreadyGoneWhenItsMessageIsReadIsGoneAtOnce) {
+  Start({Record("OWN.EXE", "Own", 0)});
+  EditorProcess sender;
+  const int nPid = sender.Pid();
+  sender.Kill();  // its pid may be anybody's now: its endpoint is no longer bound
+  m_pCore->OnEditorMessage(LINK_DESTROY_MEMORY, "/link/gone", UniqueFd(), nPid);
+  EXPECT_EQ(m_pCore->EditorWindow(), "");
+  EXPECT_NE(m_pCore->Store().Profiles(), nullptr) << "our own table again";
+
+  // The same with a pid that another process took: it has no such endpoint.
+  EditorProcess other;
+  m_link.endpoints[other.Pid()] = {"/link/other-1"};
+  m_pCore->OnEditorMessage(LINK_DESTROY_MEMORY, "/link/gone", UniqueFd(), other.Pid());
+  EXPECT_EQ(m_pCore->EditorWindow(), "");
+  EXPECT_NE(m_pCore->Store().Profiles(), nullptr);
+}
+
+TEST_F(ResidentCoreTest, AnEditorRunningAtStartThatDiesBeforeAnsweringLeavesUsOurTable) {
+  EditorProcess editor;
+  m_nEditorPid = editor.Pid();
+  m_link.endpoints[editor.Pid()] = {"/link/slow"};
+  Start({Record("OWN.EXE", "Own", 0)});
+  ASSERT_EQ(m_pCore->Store().Profiles(), nullptr);
+  ASSERT_GE(m_pCore->EditorWatchFd(), 0);
+  editor.Kill();
+  ASSERT_TRUE(Readable(m_pCore->EditorWatchFd()));
+  m_pCore->OnEditorGone();
+  ASSERT_NE(m_pCore->Store().Profiles(), nullptr);
+  EXPECT_STREQ(m_pCore->Store().Profiles()[0].szExeName, "OWN.EXE");
 }
 
 // The editor's block replaced while the device thread translates button presses from it:

@@ -1,6 +1,8 @@
 // The real program, run on Qt's offscreen platform: start-up, options, log, signals.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+
 #include <csignal>
 #include <filesystem>
 #include <regex>
@@ -83,6 +85,34 @@ TEST_F(OrbProgram, InterruptAndHangupEndInOrderToo) {
   }
 }
 
+// A session manager or `timeout` that repeats its signal while the end saves must not cut
+// the save short; and an end that could not save says so in its status.
+TEST_F(OrbProgram, MoreSignalsWaitForTheEndAndAFailedSaveEndsWithOne) {
+  auto orb = Start({"/m"});
+  ASSERT_TRUE(WaitForFileText(LogFile(), "Make main window")) << orb->Stderr();
+  ASSERT_TRUE(orb->Signal(SIGTERM));
+  ASSERT_TRUE(WaitForFileText(LogFile(), "CSignalWatcher: signal 15, ending"));
+  for (int nSignal : {SIGTERM, SIGINT, SIGHUP, SIGTERM}) {
+    orb->Signal(nSignal);
+  }
+  auto status = orb->WaitForExit(kExitTimeout);
+  EXPECT_TRUE(ExitedWithZero(status)) << DescribeStatus(status);
+  EXPECT_TRUE(fs::exists(m_dir / "ORB.DAT")) << "the built-in table saved at the end";
+  for (const auto& entry : fs::directory_iterator(m_dir.Path())) {
+    EXPECT_EQ(entry.path().filename().string().find("ORB.DAT.tmp."), std::string::npos) << entry.path();
+  }
+
+  fs::permissions(m_dir / "ORB.DAT", fs::perms::owner_read | fs::perms::group_read);
+  fs::remove(LogFile());
+  orb = Start({"/m"});
+  ASSERT_TRUE(WaitForFileText(LogFile(), "Make main window")) << orb->Stderr();
+  ASSERT_TRUE(orb->Signal(SIGTERM));
+  status = orb->WaitForExit(kExitTimeout);
+  ASSERT_TRUE(status.has_value());
+  EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 1) << DescribeStatus(status);
+  EXPECT_NE(ReadFileText(LogFile()).find("the profiles are not saved"), std::string::npos) << ReadFileText(LogFile());
+}
+
 TEST_F(OrbProgram, WithoutLogOptionNoFileIsWritten) {
   auto orb = Start({"-x", "/n"});
   ASSERT_TRUE(WaitUntilServing()) << orb->Stderr();
@@ -156,10 +186,15 @@ TEST_F(OrbProgram, WithTheEditorRunningAtStartItIsToldAndNoDataFileIsRead) {
   EXPECT_NE(editor.Stdout().find("LINK_READY 1"), std::string::npos) << editor.Stdout();
   ASSERT_TRUE(WaitForFileText(LogFile(), "the editor runs as process " + std::to_string(editor.Pid())));
 
+  // This editor ends after LINK_READY without handing a table: orb, watching it, takes its
+  // own table rather than wait for one that will not come.
+  ASSERT_TRUE(WaitForFileText(LogFile(), "ended without a word")) << ReadFileText(LogFile());
+  ASSERT_TRUE(WaitForFileText(LogFile(), "no table to take back; the data file is read"));
+
   ASSERT_TRUE(orb->Signal(SIGTERM));
   const auto status = orb->WaitForExit(kExitTimeout);
   EXPECT_TRUE(ExitedWithZero(status)) << DescribeStatus(status);
-  EXPECT_FALSE(fs::exists(m_dir / "ORB.DAT")) << "no table of our own: nothing to save";
+  EXPECT_TRUE(fs::exists(m_dir / "ORB.DAT")) << "our own table, saved at the end";
 }
 
 }  // namespace

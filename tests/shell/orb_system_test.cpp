@@ -4,6 +4,8 @@
 // double-clicked, the end by SIGTERM; and, on a display of the test's own, no tray host.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <sys/wait.h>
 
 #include <chrono>
@@ -474,6 +476,14 @@ class PrivateDisplay {
   PrivateDisplay& operator=(const PrivateDisplay&) = delete;
 
   const std::string& Name() const { return m_name; }
+  // The server goes away as at the end of a session: its clients lose their connection.
+  void EndServer() {
+    m_pWindowManager.reset();
+    if (m_pServer) {
+      m_pServer->Signal(SIGKILL);
+      m_pServer.reset();
+    }
+  }
 
  private:
   std::unique_ptr<PipedProcess> m_pServer;
@@ -508,6 +518,35 @@ TEST_F(OrbSystem, WithoutATrayHostASecondStartShowsTheWindowOfTheFirst) {
   EXPECT_FALSE(fs::exists(secondDir / "ORB.LOG"));
   EXPECT_EQ(shown.size(), 1u);
   EndOrb(*pFirst);
+}
+
+// The X session ends under the program: the toolkit ends the process at once, and the
+// table must reach the data file all the same.
+TEST_F(OrbSystem, TheEndOfTheDisplaySavesTheTable) {
+  if (!fs::exists("/usr/bin/Xvfb") || !fs::exists("/usr/bin/openbox")) {
+    GTEST_SKIP() << "needs Xvfb and openbox (scripts/bootstrap installs them)";
+  }
+  PrivateDisplay display(m_dir.Path());
+  ASSERT_FALSE(display.Name().empty()) << "Xvfb did not start";
+  {
+    // Closed before the server goes: Xlib would end this test on the broken connection.
+    X11Desktop desktop(display.Name().c_str());
+    ASSERT_TRUE(WaitUntil([&] { return desktop.HasWindowManager(); }, kWait)) << "openbox did not start";
+  }
+  auto pOrb = StartOrbHere(m_dir.Path(), display.Name());
+  // Logged once the table is loaded and the window set up.
+  ASSERT_TRUE(WaitForFileText(LogFile(), "no notification area")) << pOrb->Stderr() << Log();
+  const std::string table = ReadFileText(DataFile());
+  fs::remove(DataFile());  // what the end writes is then plain to see
+
+  display.EndServer();
+  const auto status = pOrb->WaitForExit(kExitTimeout);
+  ASSERT_TRUE(status.has_value()) << "orb outlived its display";
+  const std::string saved = ReadFileText(DataFile());
+  EXPECT_EQ(saved.size(), table.size());
+  EXPECT_TRUE(saved == table) << "the saved table differs from the one loaded; first difference at "
+                              << std::mismatch(saved.begin(), saved.end(), table.begin(), table.end()).first - saved.begin();
+  EXPECT_NE(Log().find("the table is saved"), std::string::npos) << Log();
 }
 
 }  // namespace
