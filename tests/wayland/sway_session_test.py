@@ -386,6 +386,17 @@ exec {launcher}
         received[client.name] += pressed
         print(f"turn {turn}: {client.name} in front, profile \"{client.app}\", received {pressed}")
 
+    # orb's own window, a native Wayland one: without a tray host a second start shows it,
+    # sway puts it in front, and orb knows itself there by its pid.
+    selves = orb_log().count("CheckForegroundWindow: m_blSelf = 1")
+    second = subprocess.run(as_user + ["env", "-u", "DISPLAY", orb], env=dict(session_env, LC_ALL="C",
+                            XDG_CONFIG_HOME=os.path.dirname(config)), cwd=work, capture_output=True, text=True,
+                            timeout=WAIT)
+    if not wait_for("orb's window in front", lambda: orb_log().count("CheckForegroundWindow: m_blSelf = 1") > selves):
+        fail(f"orb's own window did not come to the front as orb's (second start: {second.returncode} "
+             f"{second.stdout}{second.stderr})" + diagnostics())
+    print("orb's own window in front: known as orb's own")
+
     # orbctl doctor in the same session: everything works, and it says which backends.
     doctor_env = dict(session_env, XDG_SESSION_TYPE="wayland", XDG_CURRENT_DESKTOP="sway",
                       ORB_HID="sim:" + sim_socket, XDG_CONFIG_HOME=os.path.dirname(config))
