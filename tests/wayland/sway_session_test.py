@@ -391,7 +391,7 @@ exec {launcher}
     selves = orb_log().count("CheckForegroundWindow: m_blSelf = 1")
     second = subprocess.run(as_user + ["env", "-u", "DISPLAY", orb], env=dict(session_env, LC_ALL="C",
                             XDG_CONFIG_HOME=os.path.dirname(config)), cwd=work, capture_output=True, text=True,
-                            timeout=WAIT)
+                            timeout=3 * WAIT)  # a Qt program's start, on a busy machine
     if not wait_for("orb's window in front", lambda: orb_log().count("CheckForegroundWindow: m_blSelf = 1") > selves):
         fail(f"orb's own window did not come to the front as orb's (second start: {second.returncode} "
              f"{second.stdout}{second.stderr})" + diagnostics())

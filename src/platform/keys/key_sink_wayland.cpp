@@ -16,6 +16,7 @@
 
 #include <bitset>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <ctime>
 #include <mutex>
@@ -83,6 +84,11 @@ class WaylandKeySink final : public KeySink {
   ~WaylandKeySink() override {
     std::lock_guard lock(m_m);
     ReleaseAllDown();
+    if (m_connection.pDisplay != nullptr) {
+      zwp_virtual_keyboard_v1_destroy(m_connection.pKeyboard);
+      m_connection.pKeyboard = nullptr;
+      Settle();
+    }
     m_connection.Close();
     xkb_keymap_unref(m_pXkbMap);
     xkb_context_unref(m_pContext);
@@ -190,6 +196,35 @@ class WaylandKeySink final : public KeySink {
       wl_display_cancel_read(pDisplay);
     }
     return wl_display_dispatch_pending(pDisplay) >= 0 && wl_display_get_error(pDisplay) == 0;
+  }
+
+  // Waits, for a while at most, until the compositor has handled everything sent so far. A
+  // compositor that sees our hang-up together with our last requests may drop them
+  // unread: the releases at the end must have been taken before we go.
+  void Settle() {
+    wl_display* pDisplay = m_connection.pDisplay;
+    bool blDone = false;
+    static constexpr wl_callback_listener kDone{
+        [](void* pData, wl_callback*, std::uint32_t) { *static_cast<bool*>(pData) = true; }};
+    wl_callback* pCallback = wl_display_sync(pDisplay);
+    wl_callback_add_listener(pCallback, &kDone, &blDone);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kFlushTimeoutMs);
+    while (!blDone && wl_display_flush(pDisplay) >= 0) {
+      if (wl_display_prepare_read(pDisplay) != 0) {
+        // Events already queued: handle them, the answer may be among them.
+        if (wl_display_dispatch_pending(pDisplay) < 0) break;
+        continue;
+      }
+      const auto nLeft =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+      pollfd waiter{wl_display_get_fd(pDisplay), POLLIN, 0};
+      if (nLeft <= 0 || ::poll(&waiter, 1, static_cast<int>(nLeft)) <= 0) {
+        wl_display_cancel_read(pDisplay);
+        break;
+      }
+      if (wl_display_read_events(pDisplay) < 0 || wl_display_dispatch_pending(pDisplay) < 0) break;
+    }
+    wl_callback_destroy(pCallback);
   }
 
   // The connection ended under us: the compositor has let go of our keyboard's keys.

@@ -255,7 +255,7 @@ TEST_F(WaylandKeySinkTest, TheEndReleasesEveryKeyStillDownBeforeTheKeyboardGoes)
   m_compositor.WaitForLines(4);
   pSink.reset();
   const auto lines = From(m_compositor.WaitForLines(8), 4);
-  ASSERT_EQ(lines.size(), 4u);
+  ASSERT_EQ(lines.size(), 4u) << ::testing::PrintToString(lines);
   EXPECT_EQ(lines.back(), "destroy");
   // Both released (in keycode order), the modifiers cleared, before the keyboard went.
   EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.end() - 1),
