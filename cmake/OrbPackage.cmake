@@ -66,8 +66,11 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${ORB_PACKAGE_MAINTAINER})
 set(CPACK_DEBIAN_PACKAGE_SECTION video)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-# Depends comes from the shared libraries the programs link, and from nothing else.
+# Depends comes from the shared libraries the programs link, and from the one plugin Qt
+# loads by name rather than links: its Wayland platform, without which the window cannot
+# open in a Wayland session that has no XWayland.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-wayland")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${orb_deb}/control/postinst ${orb_deb}/control/postrm
                                        ${orb_deb}/control/conffiles)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

@@ -76,7 +76,7 @@ const char* UsageText() {
          "  LC_ALL, LC_MESSAGES, LANG     the first one set chooses the language:\n"
          "                                ja* Japanese, anything else English\n"
          "  ORB_HID=sim:PATH              use a simulated controller instead of hidraw\n"
-         "  ORB_KEYS=xtest|uinput|record  force the key sink\n";
+         "  ORB_KEYS=xtest|uinput|wayland|record  force the key sink\n";
 }
 
 }  // namespace orb

@@ -48,7 +48,7 @@ TEST_F(OrbProgram, HelpPrintsUsageAndStartsNothing) {
   ASSERT_TRUE(ExitedWithZero(status)) << DescribeStatus(status);
   const std::string usage = orb->Stdout();
   for (const char* pItem : {"Usage: orb", "/S", "/m", "ORB.LOG", "ORB.DAT", "TARN/ORB.conf", "XDG_RUNTIME_DIR",
-                            "XDG_CONFIG_HOME", "LC_MESSAGES", "ORB_HID=sim:PATH", "ORB_KEYS=xtest|uinput|record"}) {
+                            "XDG_CONFIG_HOME", "LC_MESSAGES", "ORB_HID=sim:PATH", "ORB_KEYS=xtest|uinput|wayland|record"}) {
     EXPECT_NE(usage.find(pItem), std::string::npos) << pItem;
   }
   EXPECT_FALSE(fs::exists(RuntimeDir() / "Running ORB"));

@@ -15,8 +15,37 @@ std::unique_ptr<ForegroundTracker> CreateX11ForegroundTracker(std::string* pErro
   return nullptr;
 }
 #endif
+#if !ORB_WITH_SWAY_FOREGROUND
+bool SwayForegroundTrackerBuilt() { return false; }
+std::unique_ptr<ForegroundTracker> CreateSwayForegroundTracker(const char*, std::string* pError) {
+  *pError = "this build has no sway foreground tracker";
+  return nullptr;
+}
+#endif
 
 namespace {
+
+const char* Env(const char* pName) {
+  const char* pValue = std::getenv(pName);
+  return pValue != nullptr && *pValue != '\0' ? pValue : nullptr;
+}
+
+bool IsWaylandSession() {
+  const char* pType = Env("XDG_SESSION_TYPE");
+  if (pType != nullptr) {
+    return std::strcmp(pType, "wayland") == 0;
+  }
+  return Env("WAYLAND_DISPLAY") != nullptr;
+}
+
+std::unique_ptr<ForegroundTracker> CreateSway(std::string* pReason) {
+  const char* pSocket = Env("SWAYSOCK");
+  if (pSocket == nullptr) {
+    *pReason = "no sway IPC socket (SWAYSOCK is not set)";
+    return nullptr;
+  }
+  return CreateSwayForegroundTracker(pSocket, pReason);
+}
 
 std::unique_ptr<ForegroundTracker> Chosen(std::unique_ptr<ForegroundTracker> pTracker) {
   WriteLog("Foreground: %s\r\n", pTracker->Name().c_str());
@@ -32,8 +61,8 @@ std::unique_ptr<ForegroundTracker> NoneAvailable(const std::string& reason) {
 
 std::unique_ptr<ForegroundTracker> SelectForegroundTracker() {
   std::string reason;
-  const char* pForced = std::getenv("ORB_FOREGROUND");
-  if (pForced != nullptr && *pForced != '\0') {
+  const char* pForced = Env("ORB_FOREGROUND");
+  if (pForced != nullptr) {
     if (std::strcmp(pForced, "none") == 0) {
       return NoneAvailable("ORB_FOREGROUND=none");
     }
@@ -41,10 +70,24 @@ std::unique_ptr<ForegroundTracker> SelectForegroundTracker() {
       auto pTracker = CreateX11ForegroundTracker(&reason);
       return pTracker ? Chosen(std::move(pTracker)) : NoneAvailable("ORB_FOREGROUND=x11: " + reason);
     }
-    WriteLog("Foreground: ORB_FOREGROUND=\"%s\" is neither x11 nor none; choosing as usual\r\n", pForced);
+    if (std::strcmp(pForced, "sway") == 0) {
+      auto pTracker = CreateSway(&reason);
+      return pTracker ? Chosen(std::move(pTracker)) : NoneAvailable("ORB_FOREGROUND=sway: " + reason);
+    }
+    WriteLog("Foreground: ORB_FOREGROUND=\"%s\" is none of x11, sway, none; choosing as usual\r\n", pForced);
   }
-  const char* pDisplay = std::getenv("DISPLAY");
-  if (pDisplay == nullptr || *pDisplay == '\0') {
+  if (IsWaylandSession()) {
+    // The X server of a Wayland session is XWayland: an X11 tracker would see its windows
+    // only, and call every native window "none". The session's own backend or nothing.
+    if (auto pTracker = CreateSway(&reason)) {
+      return Chosen(std::move(pTracker));
+    }
+    const char* pDesktop = Env("XDG_CURRENT_DESKTOP");
+    return NoneAvailable(std::string("Wayland session") + (pDesktop != nullptr ? std::string(" of ") + pDesktop : "") +
+                         ": " + reason);
+  }
+  const char* pDisplay = Env("DISPLAY");
+  if (pDisplay == nullptr) {
     return NoneAvailable("no X display (DISPLAY is not set)");
   }
   auto pTracker = CreateX11ForegroundTracker(&reason);

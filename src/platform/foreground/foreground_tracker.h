@@ -45,7 +45,7 @@ class ForegroundTracker {
   // Reads everything pending without blocking and calls the listener per change.
   virtual void Dispatch() = 0;
 
-  // "X11", "fake" or "none", for the log.
+  // "X11", "sway", "fake" or "none", for the log.
   virtual std::string Name() const = 0;
 };
 
@@ -89,9 +89,19 @@ class FakeForegroundTracker final : public ForegroundTracker {
 std::unique_ptr<ForegroundTracker> CreateX11ForegroundTracker(std::string* pError);
 bool X11ForegroundTrackerBuilt();
 
+// The sway backend (CMake option ORB_WITH_SWAY_FOREGROUND): its own connection to sway's
+// IPC socket (pSocketPath, as in $SWAYSOCK), subscribed to window events; native and
+// XWayland windows come with their pid. Null, with the reason in *pError, when the socket
+// does not answer as sway's.
+std::unique_ptr<ForegroundTracker> CreateSwayForegroundTracker(const char* pSocketPath, std::string* pError);
+bool SwayForegroundTrackerBuilt();
+
 // Start-up choice, written to the log ("Foreground: X11", "Foreground: none (why)").
-// ORB_FOREGROUND=x11|none forces one; otherwise X11 when it works here. Never null: with
-// no backend it returns a NullForegroundTracker.
+// ORB_FOREGROUND=x11|sway|none forces one. Otherwise, in a Wayland session (XDG_SESSION_TYPE
+// or WAYLAND_DISPLAY says so), the session's own backend when it answers (sway, by
+// SWAYSOCK), else none: there the X server is XWayland, which sees only some windows. In
+// any other session X11 when it works. Never null: with no backend it returns a
+// NullForegroundTracker.
 std::unique_ptr<ForegroundTracker> SelectForegroundTracker();
 
 }  // namespace orb::platform

@@ -25,7 +25,7 @@ class KeySink {
   // it. Failures are not reported: the engine ignores them as the original call's.
   virtual void KeyEvent(std::uint8_t nVk, std::uint8_t nScanCode, bool blUp) = 0;
 
-  // "XTest", "uinput", "record" or "none", for the log and the UI.
+  // "XTest", "uinput", "Wayland virtual keyboard", "record" or "none", for the log and the UI.
   virtual const char* Name() const = 0;
 };
 
@@ -66,15 +66,20 @@ class RecordingKeySink final : public KeySink {
   void* m_pObserverContext = nullptr;
 };
 
-// The backends compiled in (CMake options ORB_WITH_XTEST, ORB_WITH_UINPUT). Each returns
-// null and says why in *pReason when it cannot work here.
+// The backends compiled in (CMake options ORB_WITH_XTEST, ORB_WITH_UINPUT,
+// ORB_WITH_WAYLAND_KEYS). Each returns null and says why in *pReason when it cannot work
+// here. The Wayland one is a virtual keyboard of the compositor on $WAYLAND_DISPLAY.
 std::unique_ptr<KeySink> CreateXTestKeySink(const char* pDisplayName, std::string* pReason);
 std::unique_ptr<KeySink> CreateUinputKeySink(std::string* pReason);
+std::unique_ptr<KeySink> CreateWaylandKeySink(std::string* pReason);
 bool XTestKeySinkBuilt();
 bool UinputKeySinkBuilt();
+bool WaylandKeySinkBuilt();
 
-// Start-up choice: ORB_KEYS=xtest|uinput|record forces one; otherwise XTest when an X
-// display with the XTest extension is there, else uinput when /dev/uinput opens. Logs
+// Start-up choice: ORB_KEYS=xtest|uinput|wayland|record forces one. Otherwise, in a
+// Wayland session (XDG_SESSION_TYPE or WAYLAND_DISPLAY says so), the compositor's virtual
+// keyboard, else uinput, else XTest (which reaches XWayland's windows only); in any other
+// session XTest when an X display with the XTest extension is there, else uinput. Logs
 // the choice. With none available it logs the reason once and returns a NullKeySink;
 // KeySinkUnavailableReason() then holds the text for the UI ("" when a sink works).
 std::unique_ptr<KeySink> SelectKeySink(const Clock& clock);

@@ -23,8 +23,28 @@ std::unique_ptr<KeySink> CreateUinputKeySink(std::string* pReason) {
   return nullptr;
 }
 #endif
+#if !ORB_WITH_WAYLAND_KEYS
+bool WaylandKeySinkBuilt() { return false; }
+std::unique_ptr<KeySink> CreateWaylandKeySink(std::string* pReason) {
+  *pReason = "this build has no Wayland key output";
+  return nullptr;
+}
+#endif
 
 namespace {
+
+const char* Env(const char* pName) {
+  const char* pValue = std::getenv(pName);
+  return pValue != nullptr && *pValue != '\0' ? pValue : nullptr;
+}
+
+bool IsWaylandSession() {
+  const char* pType = Env("XDG_SESSION_TYPE");
+  if (pType != nullptr) {
+    return std::strcmp(pType, "wayland") == 0;
+  }
+  return Env("WAYLAND_DISPLAY") != nullptr;
+}
 
 std::mutex g_reasonLock;
 std::string g_reason;
@@ -63,10 +83,37 @@ std::unique_ptr<KeySink> SelectKeySink(const Clock& clock) {
       auto pSink = CreateUinputKeySink(&reason);
       return pSink ? Chosen(std::move(pSink)) : NoneAvailable("ORB_KEYS=uinput: " + reason);
     }
-    WriteLog("SelectKeySink: ORB_KEYS=\"%s\" is none of xtest, uinput, record; choosing as usual\r\n", pForced);
+    if (std::strcmp(pForced, "wayland") == 0) {
+      auto pSink = CreateWaylandKeySink(&reason);
+      return pSink ? Chosen(std::move(pSink)) : NoneAvailable("ORB_KEYS=wayland: " + reason);
+    }
+    WriteLog("SelectKeySink: ORB_KEYS=\"%s\" is none of xtest, uinput, wayland, record; choosing as usual\r\n",
+             pForced);
   }
 
   std::string tried;
+  if (IsWaylandSession()) {
+    // XTest would reach XWayland's windows only: the compositor's own way first, then the
+    // kernel's, and XTest last, as better than nothing.
+    if (auto pSink = CreateWaylandKeySink(&reason)) {
+      return Chosen(std::move(pSink));
+    }
+    tried = reason + "; ";
+    if (auto pSink = CreateUinputKeySink(&reason)) {
+      return Chosen(std::move(pSink));
+    }
+    tried += reason + "; ";
+    if (Env("DISPLAY") != nullptr) {
+      if (auto pSink = CreateXTestKeySink(nullptr, &reason)) {
+        WriteLog("SelectKeySink: in this Wayland session XTest reaches XWayland's windows only\r\n");
+        return Chosen(std::move(pSink));
+      }
+      tried += reason + "; ";
+    } else {
+      tried += "no X display (DISPLAY is not set); ";
+    }
+    return NoneAvailable(tried.substr(0, tried.size() - 2));
+  }
   const char* pDisplay = std::getenv("DISPLAY");
   if (pDisplay != nullptr && *pDisplay != '\0') {
     if (auto pSink = CreateXTestKeySink(nullptr, &reason)) {

@@ -4,6 +4,7 @@
 #include <iterator>
 
 #include "tools/orbctl/commands.h"
+#include "tools/orbctl/doctor_command.h"
 #include "tools/orbctl/hid_command.h"
 #include "tools/orbctl/link_command.h"
 #include "tools/orbctl/play_command.h"
@@ -19,6 +20,7 @@ const Command kCommands[] = {
     {"hid", "HID devices, report descriptors, the controller's events and its simulator", RunHidCommand},
     {"play", "run the command engine on a script of control events; print the key events", RunPlayCommand},
     {"link", "the editor link: post messages to orb or an editor, watch what is posted", RunLinkCommand},
+    {"doctor", "what works for ORB in this session, and what to do about what does not", RunDoctorCommand},
     {nullptr, nullptr, nullptr},
 };
 

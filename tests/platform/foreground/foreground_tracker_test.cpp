@@ -111,6 +111,8 @@ TEST(SelectForegroundTrackerTest, OrbForegroundNoneIsObeyedEvenWithADisplay) {
 
 TEST(SelectForegroundTrackerTest, WithoutADisplayThereIsNoneAndTheLogSaysWhy) {
   ScopedEnv forced("ORB_FOREGROUND", nullptr);
+  ScopedEnv session("XDG_SESSION_TYPE", nullptr);
+  ScopedEnv wayland("WAYLAND_DISPLAY", nullptr);
   ScopedEnv display("DISPLAY", nullptr);
   test::LogCapture log;
   ExpectNone(SelectForegroundTracker());
@@ -120,10 +122,12 @@ TEST(SelectForegroundTrackerTest, WithoutADisplayThereIsNoneAndTheLogSaysWhy) {
 TEST(SelectForegroundTrackerTest, AnUnknownOverrideIsLoggedAndTheUsualChoiceMade) {
   ScopedEnv forced("ORB_FOREGROUND", "wayland");
   ScopedEnv display("DISPLAY", nullptr);
+  ScopedEnv session("XDG_SESSION_TYPE", nullptr);
+  ScopedEnv wayland("WAYLAND_DISPLAY", nullptr);
   test::LogCapture log;
   ExpectNone(SelectForegroundTracker());
   EXPECT_EQ(log.Text(),
-            "Foreground: ORB_FOREGROUND=\"wayland\" is neither x11 nor none; choosing as usual\r\n"
+            "Foreground: ORB_FOREGROUND=\"wayland\" is none of x11, sway, none; choosing as usual\r\n"
             "Foreground: none (no X display (DISPLAY is not set))\r\n");
 }
 

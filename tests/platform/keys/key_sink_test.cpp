@@ -41,6 +41,8 @@ TEST(SelectKeySinkTest, WithNothingAvailableTheProgramRunsOnAndSaysWhyOnce) {
   }
   ScopedEnv keys("ORB_KEYS", nullptr);
   ScopedEnv display("DISPLAY", nullptr);
+  ScopedEnv session("XDG_SESSION_TYPE", nullptr);
+  ScopedEnv wayland("WAYLAND_DISPLAY", nullptr);
   test::LogCapture log;
   auto pSink = SelectKeySink(RealClock());
   ASSERT_NE(pSink, nullptr);

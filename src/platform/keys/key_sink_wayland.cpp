@@ -1,0 +1,323 @@
+// Key strokes into a Wayland session through a virtual keyboard of the compositor's
+// (zwp_virtual_keyboard_v1: sway and the other wlroots compositors). The keyboard carries
+// a keymap of our own (wayland_keymap.*), so the user's layout plays no part: a key is the
+// symbol the profile names. The compositor takes the modifiers only as we state them, so
+// an XKB state of ours follows every key and its changes are sent along.
+//
+// Keys down are counted per connection. When the connection ends the compositor lets go
+// of what its keyboard held; a release that comes afterwards is dropped (it would go to a
+// keyboard that never pressed it) and the next press connects anew.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/mman.h>
+#include <unistd.h>
+#include <wayland-client.h>
+#include <xkbcommon/xkbcommon.h>
+
+#include <bitset>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+
+#include "base/unique_fd.h"
+#include "base/write_log.h"
+#include "platform/keys/key_sink.h"
+#include "platform/keys/wayland_keymap.h"
+#include "virtual-keyboard-unstable-v1-client-protocol.h"
+
+namespace orb::platform {
+namespace {
+
+// How long a send may wait for a compositor that does not read.
+constexpr int kFlushTimeoutMs = 1000;
+
+std::uint32_t NowMs() {
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<std::uint32_t>(now.tv_sec * 1000 + now.tv_nsec / 1000000);
+}
+
+// The compositor's objects of one connection.
+struct Connection {
+  wl_display* pDisplay = nullptr;
+  wl_registry* pRegistry = nullptr;
+  wl_seat* pSeat = nullptr;
+  zwp_virtual_keyboard_manager_v1* pManager = nullptr;
+  zwp_virtual_keyboard_v1* pKeyboard = nullptr;
+  xkb_state* pState = nullptr;  // the modifiers our keys have made
+
+  static void OnGlobal(void* pData, wl_registry* pRegistry, std::uint32_t nName, const char* pInterface,
+                       std::uint32_t /*nVersion*/) {
+    auto* pSelf = static_cast<Connection*>(pData);
+    if (std::strcmp(pInterface, wl_seat_interface.name) == 0 && pSelf->pSeat == nullptr) {
+      pSelf->pSeat = static_cast<wl_seat*>(wl_registry_bind(pRegistry, nName, &wl_seat_interface, 1));
+    } else if (std::strcmp(pInterface, zwp_virtual_keyboard_manager_v1_interface.name) == 0 &&
+               pSelf->pManager == nullptr) {
+      pSelf->pManager = static_cast<zwp_virtual_keyboard_manager_v1*>(
+          wl_registry_bind(pRegistry, nName, &zwp_virtual_keyboard_manager_v1_interface, 1));
+    }
+  }
+  static void OnGlobalRemove(void*, wl_registry*, std::uint32_t) {}
+  static constexpr wl_registry_listener kRegistryListener{&OnGlobal, &OnGlobalRemove};
+
+  void Close() {
+    if (pState != nullptr) xkb_state_unref(pState);
+    if (pKeyboard != nullptr) zwp_virtual_keyboard_v1_destroy(pKeyboard);
+    if (pManager != nullptr) zwp_virtual_keyboard_manager_v1_destroy(pManager);
+    if (pSeat != nullptr) wl_seat_destroy(pSeat);
+    if (pRegistry != nullptr) wl_registry_destroy(pRegistry);
+    if (pDisplay != nullptr) {
+      wl_display_flush(pDisplay);  // the keyboard's destroy, when the connection still stands
+      wl_display_disconnect(pDisplay);
+    }
+    *this = Connection{};
+  }
+};
+
+class WaylandKeySink final : public KeySink {
+ public:
+  WaylandKeySink(VirtualKeyboardKeymap keymap, xkb_context* pContext, xkb_keymap* pXkbMap)
+      : m_keymap(std::move(keymap)), m_pContext(pContext), m_pXkbMap(pXkbMap) {}
+
+  ~WaylandKeySink() override {
+    std::lock_guard lock(m_m);
+    ReleaseAllDown();
+    if (m_connection.pDisplay != nullptr) {
+      zwp_virtual_keyboard_v1_destroy(m_connection.pKeyboard);
+      m_connection.pKeyboard = nullptr;
+      Settle();
+    }
+    m_connection.Close();
+    xkb_keymap_unref(m_pXkbMap);
+    xkb_context_unref(m_pContext);
+  }
+
+  // Opens the first connection; false with the reason when this compositor gives us no
+  // virtual keyboard.
+  bool Start(std::string* pReason) {
+    std::lock_guard lock(m_m);
+    return Connect(pReason);
+  }
+
+  void KeyEvent(std::uint8_t nVk, std::uint8_t /*nScanCode*/, bool blUp) override {
+    std::lock_guard lock(m_m);
+    if (blUp) {
+      Release(nVk);
+    } else {
+      Press(nVk);
+    }
+  }
+
+  const char* Name() const override { return "Wayland virtual keyboard"; }
+
+ private:
+  void Press(std::uint8_t nVk) {
+    const std::uint16_t nKeycode = m_keymap.keycode[nVk];
+    if (nKeycode == 0) {
+      if (!m_logged.test(nVk)) {
+        m_logged.set(nVk);
+        WriteLog("WaylandKeySink: virtual key 0x%02X has no keysym; its events are dropped\r\n", nVk);
+      }
+      return;
+    }
+    if (m_connection.pDisplay == nullptr) {
+      std::string reason;
+      if (!Connect(&reason)) {
+        if (!m_blConnectFailLogged) {
+          m_blConnectFailLogged = true;
+          WriteLog("WaylandKeySink: cannot connect again (%s); key presses are dropped until it works\r\n",
+                   reason.c_str());
+        }
+        return;
+      }
+      m_blConnectFailLogged = false;
+      WriteLog("WaylandKeySink: connected again\r\n");
+    }
+    m_down.set(nKeycode);
+    SendKey(nKeycode, /*blDown=*/true);
+  }
+
+  void Release(std::uint8_t nVk) {
+    const std::uint16_t nKeycode = m_keymap.keycode[nVk];
+    // Not down on this connection: never pressed, or pressed on one that has ended.
+    if (nKeycode == 0 || !m_down.test(nKeycode)) {
+      return;
+    }
+    m_down.reset(nKeycode);
+    SendKey(nKeycode, /*blDown=*/false);
+  }
+
+  // Every key still down goes up, on its own connection. For the end of the program.
+  void ReleaseAllDown() {
+    for (std::size_t nKeycode = 0; nKeycode < m_down.size() && m_connection.pDisplay != nullptr; ++nKeycode) {
+      if (m_down.test(nKeycode)) {
+        m_down.reset(nKeycode);
+        SendKey(static_cast<std::uint16_t>(nKeycode), /*blDown=*/false);
+      }
+    }
+    m_down.reset();
+  }
+
+  void SendKey(std::uint16_t nKeycode, bool blDown) {
+    Connection& c = m_connection;
+    zwp_virtual_keyboard_v1_key(c.pKeyboard, NowMs(), nKeycode - 8u,
+                                blDown ? WL_KEYBOARD_KEY_STATE_PRESSED : WL_KEYBOARD_KEY_STATE_RELEASED);
+    const xkb_state_component changed = xkb_state_update_key(c.pState, nKeycode, blDown ? XKB_KEY_DOWN : XKB_KEY_UP);
+    if ((changed & (XKB_STATE_MODS_DEPRESSED | XKB_STATE_MODS_LATCHED | XKB_STATE_MODS_LOCKED |
+                    XKB_STATE_LAYOUT_EFFECTIVE)) != 0) {
+      zwp_virtual_keyboard_v1_modifiers(c.pKeyboard, xkb_state_serialize_mods(c.pState, XKB_STATE_MODS_DEPRESSED),
+                                        xkb_state_serialize_mods(c.pState, XKB_STATE_MODS_LATCHED),
+                                        xkb_state_serialize_mods(c.pState, XKB_STATE_MODS_LOCKED),
+                                        xkb_state_serialize_layout(c.pState, XKB_STATE_LAYOUT_EFFECTIVE));
+    }
+    if (!Flush()) {
+      Lost();
+    }
+  }
+
+  // Sends what is queued and reads what the compositor said meanwhile (without waiting),
+  // so that its errors are seen and its messages do not pile up unread.
+  bool Flush() {
+    wl_display* pDisplay = m_connection.pDisplay;
+    while (wl_display_flush(pDisplay) < 0) {
+      if (errno != EAGAIN) return false;
+      pollfd waiter{wl_display_get_fd(pDisplay), POLLOUT, 0};
+      if (::poll(&waiter, 1, kFlushTimeoutMs) <= 0) return false;
+    }
+    while (wl_display_prepare_read(pDisplay) != 0) {
+      if (wl_display_dispatch_pending(pDisplay) < 0) return false;
+    }
+    pollfd waiter{wl_display_get_fd(pDisplay), POLLIN, 0};
+    if (::poll(&waiter, 1, 0) > 0) {
+      if (wl_display_read_events(pDisplay) < 0) return false;
+    } else {
+      wl_display_cancel_read(pDisplay);
+    }
+    return wl_display_dispatch_pending(pDisplay) >= 0 && wl_display_get_error(pDisplay) == 0;
+  }
+
+  // Waits, for a while at most, until the compositor has handled everything sent so far. A
+  // compositor that sees our hang-up together with our last requests may drop them
+  // unread: the releases at the end must have been taken before we go.
+  void Settle() {
+    wl_display* pDisplay = m_connection.pDisplay;
+    bool blDone = false;
+    static constexpr wl_callback_listener kDone{
+        [](void* pData, wl_callback*, std::uint32_t) { *static_cast<bool*>(pData) = true; }};
+    wl_callback* pCallback = wl_display_sync(pDisplay);
+    wl_callback_add_listener(pCallback, &kDone, &blDone);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kFlushTimeoutMs);
+    while (!blDone && wl_display_flush(pDisplay) >= 0) {
+      if (wl_display_prepare_read(pDisplay) != 0) {
+        // Events already queued: handle them, the answer may be among them.
+        if (wl_display_dispatch_pending(pDisplay) < 0) break;
+        continue;
+      }
+      const auto nLeft =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+      pollfd waiter{wl_display_get_fd(pDisplay), POLLIN, 0};
+      if (nLeft <= 0 || ::poll(&waiter, 1, static_cast<int>(nLeft)) <= 0) {
+        wl_display_cancel_read(pDisplay);
+        break;
+      }
+      if (wl_display_read_events(pDisplay) < 0 || wl_display_dispatch_pending(pDisplay) < 0) break;
+    }
+    wl_callback_destroy(pCallback);
+  }
+
+  // The connection ended under us: the compositor has let go of our keyboard's keys.
+  void Lost() {
+    const int nError = wl_display_get_error(m_connection.pDisplay);
+    WriteLog("WaylandKeySink: the compositor connection ended (%s); keys down on it are released by the compositor\r\n",
+             std::strerror(nError != 0 ? nError : EPIPE));
+    m_down.reset();
+    m_connection.Close();
+  }
+
+  bool Connect(std::string* pReason) {
+    Connection& c = m_connection;
+    c.pDisplay = wl_display_connect(nullptr);
+    if (c.pDisplay == nullptr) {
+      const char* pName = std::getenv("WAYLAND_DISPLAY");
+      *pReason = std::string("cannot connect to the Wayland display \"") + (pName != nullptr ? pName : "wayland-0") +
+                 "\": " + std::strerror(errno);
+      return false;
+    }
+    c.pRegistry = wl_display_get_registry(c.pDisplay);
+    wl_registry_add_listener(c.pRegistry, &Connection::kRegistryListener, &c);
+    if (wl_display_roundtrip(c.pDisplay) < 0) {
+      *pReason = "the Wayland display did not answer";
+      c.Close();
+      return false;
+    }
+    if (c.pManager == nullptr || c.pSeat == nullptr) {
+      *pReason = c.pSeat == nullptr ? "the Wayland compositor has no seat"
+                                    : "the Wayland compositor offers no virtual keyboard (zwp_virtual_keyboard_v1)";
+      c.Close();
+      return false;
+    }
+    c.pKeyboard = zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(c.pManager, c.pSeat);
+    UniqueFd keymapFd(::memfd_create("orb-keymap", MFD_CLOEXEC | MFD_ALLOW_SEALING));
+    const std::size_t nSize = m_keymap.text.size() + 1;  // with its terminating NUL, as compositors read it
+    if (!keymapFd.Valid() || ::write(keymapFd.Get(), m_keymap.text.c_str(), nSize) != static_cast<ssize_t>(nSize)) {
+      *pReason = std::string("cannot write the keymap to memory: ") + std::strerror(errno);
+      c.Close();
+      return false;
+    }
+    // The compositor maps it; nobody may change it under its feet.
+    ::fcntl(keymapFd.Get(), F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL);
+    zwp_virtual_keyboard_v1_keymap(c.pKeyboard, WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1, keymapFd.Get(),
+                                   static_cast<std::uint32_t>(nSize));
+    if (wl_display_roundtrip(c.pDisplay) < 0 || wl_display_get_error(c.pDisplay) != 0) {
+      *pReason = "the Wayland compositor refused us a virtual keyboard";
+      c.Close();
+      return false;
+    }
+    c.pState = xkb_state_new(m_pXkbMap);
+    if (c.pState == nullptr) {
+      *pReason = "xkbcommon could not make a keyboard state";
+      c.Close();
+      return false;
+    }
+    return true;
+  }
+
+  const VirtualKeyboardKeymap m_keymap;
+  xkb_context* m_pContext;
+  xkb_keymap* m_pXkbMap;  // the same keymap, for our own modifier state
+  std::mutex m_m;
+  Connection m_connection;
+  std::bitset<256> m_down;  // keycodes down on the current connection
+  std::bitset<256> m_logged;
+  bool m_blConnectFailLogged = false;
+};
+
+}  // namespace
+
+bool WaylandKeySinkBuilt() { return true; }
+
+std::unique_ptr<KeySink> CreateWaylandKeySink(std::string* pReason) {
+  VirtualKeyboardKeymap keymap;
+  if (!BuildVirtualKeyboardKeymap(&keymap, pReason)) {
+    return nullptr;
+  }
+  xkb_context* pContext = xkb_context_new(XKB_CONTEXT_NO_ENVIRONMENT_NAMES);
+  xkb_keymap* pXkbMap = pContext != nullptr ? xkb_keymap_new_from_string(pContext, keymap.text.c_str(),
+                                                                          XKB_KEYMAP_FORMAT_TEXT_V1,
+                                                                          XKB_KEYMAP_COMPILE_NO_FLAGS)
+                                            : nullptr;
+  if (pXkbMap == nullptr) {
+    if (pContext != nullptr) xkb_context_unref(pContext);
+    *pReason = "xkbcommon could not read back our keymap";
+    return nullptr;
+  }
+  auto pSink = std::make_unique<WaylandKeySink>(std::move(keymap), pContext, pXkbMap);
+  if (!pSink->Start(pReason)) {
+    return nullptr;
+  }
+  return pSink;
+}
+
+}  // namespace orb::platform

@@ -1,0 +1,173 @@
+#include "tools/orbctl/doctor_command.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "base/write_log.h"
+#include "device/device_discovery.h"
+#include "platform/foreground/foreground_tracker.h"
+#include "platform/hid/hid_backend.h"
+#include "platform/keys/key_sink.h"
+#include "platform/time/clock.h"
+
+namespace orb::orbctl {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Env(const char* pName) {
+  const char* pValue = std::getenv(pName);
+  return pValue != nullptr ? pValue : "";
+}
+
+// The program's own choices write their reasons to the log; doctor reads them from there.
+struct LogLines {
+  std::vector<std::string> lines;
+
+  static void Observe(void* pContext, const char* pLine, std::size_t nLength) {
+    std::string line(pLine, nLength);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    static_cast<LogLines*>(pContext)->lines.push_back(line);
+  }
+
+  // The text after the last line starting with `prefix`, or "".
+  std::string After(const std::string& prefix) const {
+    for (auto it = lines.rbegin(); it != lines.rend(); ++it) {
+      if (it->rfind(prefix, 0) == 0) return it->substr(prefix.size());
+    }
+    return {};
+  }
+};
+
+class Report {
+ public:
+  void Ok(const std::string& what) { std::printf("ok    %s\n", what.c_str()); }
+  void Info(const std::string& what) { std::printf("      %s\n", what.c_str()); }
+  void Fix(const std::string& what, const std::string& how) {
+    std::printf("FIX   %s\n      -> %s\n", what.c_str(), how.c_str());
+    if (m_first.empty()) m_first = what;
+  }
+  int Finish() const {
+    if (m_first.empty()) {
+      std::printf("\neverything ORB needs works here\n");
+      return 0;
+    }
+    std::printf("\nfirst to fix: %s\n", m_first.c_str());
+    return 1;
+  }
+
+ private:
+  std::string m_first;
+};
+
+void Session(Report& report) {
+  const std::string type = Env("XDG_SESSION_TYPE");
+  const std::string desktop = Env("XDG_CURRENT_DESKTOP");
+  std::string line = "session: " + (type.empty() ? std::string("type not set") : type);
+  if (!desktop.empty()) line += ", desktop " + desktop;
+  if (!Env("WAYLAND_DISPLAY").empty()) line += ", WAYLAND_DISPLAY=" + Env("WAYLAND_DISPLAY");
+  if (!Env("DISPLAY").empty()) line += ", DISPLAY=" + Env("DISPLAY");
+  if (!Env("SWAYSOCK").empty()) line += ", SWAYSOCK set";
+  report.Info(line);
+}
+
+void Foreground(Report& report, const LogLines& log) {
+  const auto pTracker = platform::SelectForegroundTracker();
+  const std::string name = pTracker->Name();
+  if (name != "none") {
+    report.Ok("application in front: " + name + " (profiles follow the window in front)");
+    return;
+  }
+  const std::string reason = log.After("Foreground: none (");
+  const std::string why = reason.empty() ? std::string() : reason.substr(0, reason.size() - 1);
+  std::string how = "start orb inside your desktop session, so that it has its DISPLAY or WAYLAND_DISPLAY";
+  if (why.find("Wayland session") != std::string::npos) {
+    how = Env("XDG_CURRENT_DESKTOP").find("sway") != std::string::npos
+              ? "start orb from sway (exec in its config), so that it inherits SWAYSOCK"
+              : "this desktop is not yet supported on Wayland: only the fallback profile plays "
+                "(log in to an X11 session, or use sway)";
+  }
+  report.Fix("the application in front is not known (" + why + ")", how);
+}
+
+void Keys(Report& report) {
+  const auto pSink = platform::SelectKeySink(platform::RealClock());
+  const std::string name = pSink->Name();
+  if (name != "none") {
+    report.Ok(std::string("key strokes: ") + name);
+  } else {
+    const std::string reason = platform::KeySinkUnavailableReason();
+    report.Fix(reason.empty() ? "no key output" : reason.substr(0, reason.size() - (reason.back() == '.' ? 1 : 0)),
+               "run orb in an X11 session, or on sway or another wlroots compositor, or give your user write "
+               "access to /dev/uinput (see README, \"Wayland\")");
+  }
+  report.Info(std::string("/dev/uinput: ") + (::access("/dev/uinput", W_OK) == 0 ? "writable" : "not writable") +
+              " (needed only where neither X11 nor the compositor takes our keys)");
+}
+
+void Controllers(Report& report) {
+  platform::HidBackend& backend = platform::CurrentHidBackend();
+  int nFound = 0;
+  for (const platform::HidDeviceInfo& info : backend.Enumerate()) {
+    if (!IsKnownController(info.nVendorId, info.nProductId)) continue;
+    ++nFound;
+    const std::string problem = backend.OpenProblem(info.sPath);
+    char line[256];
+    std::snprintf(line, sizeof line, "controller %04X:%04X at %s", info.nVendorId, info.nProductId, info.sPath.c_str());
+    if (problem.empty()) {
+      report.Ok(std::string(line) + ": opens");
+    } else {
+      report.Fix(std::string(line) + " cannot be opened", problem);
+    }
+  }
+  if (nFound == 0) {
+    report.Fix("no controller found (" + backend.Name() + ")",
+               "plug the controller in; `orbctl hid list` shows every HID device");
+  }
+}
+
+void Paths(Report& report) {
+  const std::string home = Env("HOME");
+  const std::string config = !Env("XDG_CONFIG_HOME").empty() ? Env("XDG_CONFIG_HOME") : home + "/.config";
+  const auto describe = [](const fs::path& path) {
+    std::error_code error;
+    if (!fs::exists(path, error)) return std::string(" (not there yet)");
+    return ::access(path.c_str(), W_OK) == 0 ? std::string(" (there, writable)") : std::string(" (there, NOT writable)");
+  };
+  const fs::path folder = fs::path(config) / "TARN" / "ORB";
+  report.Info("data file started from the menu or at login: " + (folder / "ORB.DAT").string() +
+              describe(folder / "ORB.DAT"));
+  report.Info("data file started from a shell: ORB.DAT in the current directory" + describe("ORB.DAT"));
+  const fs::path settings = fs::path(config) / "TARN" / "ORB.conf";
+  report.Info("settings: " + settings.string() + describe(settings));
+}
+
+}  // namespace
+
+int RunDoctorCommand(const Args& args) {
+  if (!args.empty()) {
+    std::fprintf(args[0] == "--help" ? stdout : stderr,
+                 "usage: orbctl doctor\n"
+                 "Says what works for ORB in this session and what to do about what does not.\n"
+                 "Exit status 0 when everything works, 1 with the first thing to fix named.\n");
+    return args[0] == "--help" ? 0 : 2;
+  }
+  LogLines log;
+  SetLogObserver(&LogLines::Observe, &log);
+  Report report;
+  Session(report);
+  Keys(report);
+  Foreground(report, log);
+  Controllers(report);
+  Paths(report);
+  SetLogObserver(nullptr, nullptr);
+  return report.Finish();
+}
+
+}  // namespace orb::orbctl

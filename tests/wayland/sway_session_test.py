@@ -1,0 +1,427 @@
+#!/usr/bin/env python3
+"""The real orb in a real headless sway session, started by sway as a session starts it,
+with the simulated controller: the profile follows the focus between two native Wayland
+programs (wev and a copy of it under another name) and an XWayland one (xev), and each
+receives exactly its own profile's keys through the virtual keyboard.
+
+orb runs without DISPLAY, so it needs neither XWayland nor the X11 backends.
+
+sway refuses to run as root: as root this script runs the session as an unprivileged test
+user (made when missing). Exits 77 (CTest's skip) with the reason when sway cannot run.
+
+    sway_session_test.py --orb PATH --orbctl PATH
+"""
+
+import argparse
+import json
+import os
+import pwd
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+SKIP = 77
+TEST_USER = "orb-wayland-test"
+WAIT = 20.0
+
+# One profile per test program, each with its own stroke on PGM1 (usage 3 of the simulated
+# controller), and a fallback for anything else (orb's own window among them).
+TABLE = """language = "en"
+{profiles}
+[[profile]]
+app = "Anything Else"
+exe = ""
+version = "0.0.0.0"
+deck = false
+deckfile = false
+jog = false
+jogshuttle = false
+jog_resolution = 0
+shuttle_resolution = 0
+hostmode = false
+fallback = true
+version_rule = 0
+
+[profile.controls.PGM1]
+both = {{ label = "Mark", keys = ["F7"] }}
+"""
+
+PROFILE = """
+[[profile]]
+app = "{app}"
+exe = "{exe}"
+version = "0.0.0.0"
+deck = false
+deckfile = false
+jog = false
+jogshuttle = false
+jog_resolution = 0
+shuttle_resolution = 0
+hostmode = false
+fallback = false
+version_rule = 0
+
+[profile.controls.PGM1]
+both = {{ label = "Mark", keys = ["{stroke}"] }}
+"""
+
+PGM1 = 3
+
+
+def skip(reason):
+    print("SKIP: " + reason)
+    sys.exit(SKIP)
+
+
+def fail(reason):
+    print("FAIL: " + reason)
+    sys.exit(1)
+
+
+def wait_for(what, check, timeout=WAIT):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        result = check()
+        if result:
+            return result
+        time.sleep(0.05)
+    return None
+
+
+def read(path):
+    try:
+        with open(path, encoding="utf-8", errors="replace") as f:
+            return f.read()
+    except FileNotFoundError:
+        return ""
+
+
+class Client:
+    """A test program started by sway; what it printed, read back as key strokes."""
+
+    def __init__(self, name, app, exe, stroke, expected, out, parse):
+        self.name, self.app, self.exe, self.stroke = name, app, exe, stroke
+        self.expected = expected  # keysym names pressed, in order, for one PGM1
+        self.out, self.parse = out, parse
+        self.pid = 0
+
+    def keys(self):
+        return self.parse(read(self.out))
+
+
+def wev_keys(text):
+    """(state, keysym) per key event: wev prints the key line, then its symbol."""
+    keys = []
+    state = None
+    for line in text.splitlines():
+        m = re.search(r"wl_keyboard\] key: .*state: (\d)", line)
+        if m:
+            state = "press" if m.group(1) == "1" else "release"
+            continue
+        m = re.match(r"\s+sym: (\S+)", line)
+        if m and state is not None:
+            keys.append((state, m.group(1)))
+            state = None
+    return keys
+
+
+def xev_keys(text):
+    keys = []
+    state = None
+    for line in text.splitlines():
+        m = re.match(r"(KeyPress|KeyRelease) event", line)
+        if m:
+            state = "press" if m.group(1) == "KeyPress" else "release"
+            continue
+        m = re.search(r"keysym 0x[0-9a-f]+, (\w+)\)", line)
+        if m and state is not None:
+            keys.append((state, m.group(1)))
+            state = None
+    return keys
+
+
+def user_exists(name):
+    try:
+        pwd.getpwnam(name)
+        return True
+    except KeyError:
+        return False
+
+
+def balanced(keys):
+    """Every press has its release, in the order the engine plays them."""
+    down = []
+    for state, sym in keys:
+        if state == "press":
+            down.append(sym)
+        elif sym in down:
+            down.remove(sym)
+        else:
+            return False
+    return not down
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--orb", required=True)
+    parser.add_argument("--orbctl", required=True)
+    args = parser.parse_args()
+
+    for tool in ("sway", "swaymsg", "wev", "Xwayland", "xev", "stdbuf", "setpriv"):
+        if shutil.which(tool) is None:
+            skip(f"{tool} is not installed (scripts/bootstrap installs it)")
+
+    # sway will not run as root: the session belongs to a test user.
+    as_user = []
+    uid, gid = os.getuid(), os.getgid()
+    if os.geteuid() == 0:
+        if not user_exists(TEST_USER):
+            made = subprocess.run(["useradd", "--system", "--no-create-home", "--home-dir", "/nonexistent",
+                                   "--shell", "/usr/sbin/nologin", TEST_USER], capture_output=True, text=True)
+            # Another run may have made it meanwhile.
+            if made.returncode != 0 and not user_exists(TEST_USER):
+                skip(f"cannot make the test user {TEST_USER}: {made.stderr.strip()}")
+        entry = pwd.getpwnam(TEST_USER)
+        uid, gid = entry.pw_uid, entry.pw_gid
+        as_user = ["setpriv", f"--reuid={uid}", f"--regid={gid}", "--clear-groups", "--"]
+
+    # Under /tmp: the runtime directory's sockets must stay within 107 bytes.
+    top = tempfile.mkdtemp(prefix="orb-sway-", dir="/tmp")
+    processes = []
+    try:
+        return run(args, top, as_user, uid, gid, processes)
+    finally:
+        for process in reversed(processes):
+            if process.poll() is None:
+                process.terminate()
+                try:
+                    process.wait(timeout=5)
+                except subprocess.TimeoutExpired:
+                    process.kill()
+                    process.wait()
+        if os.environ.get("ORB_KEEP_TEST_DIR"):
+            print("kept " + top)
+        else:
+            shutil.rmtree(top, ignore_errors=True)
+
+
+def run(args, top, as_user, uid, gid, processes):
+    runtime = os.path.join(top, "run")
+    work = os.path.join(top, "orb")
+    bindir = os.path.join(top, "bin")
+    config = os.path.join(top, "config", "TARN")
+    for d in (runtime, work, bindir, config):
+        os.makedirs(d)
+    with open(os.path.join(config, "ORB.conf"), "w") as f:
+        f.write("[General]\nShowStay=0\n")
+
+    # The programs, where the test user can run them: orb is the build's binary itself,
+    # the second native program a copy of wev under a name of its own.
+    orb = os.path.join(bindir, "orb")
+    orbctl = os.path.join(bindir, "orbctl")
+    shutil.copy(args.orb, orb)
+    shutil.copy(args.orbctl, orbctl)
+    wevtwo = os.path.join(bindir, "wevtwo")
+    shutil.copy(shutil.which("wev"), wevtwo)
+
+    clients = [
+        Client("wev", "Native One", "WEV", "Ctrl+Shift+Z", ["Control_L", "Shift_L", "Z"],
+               os.path.join(top, "wev.out"), wev_keys),
+        Client("wevtwo", "Native Two", "WEVTWO", "Shift+End", ["Shift_L", "End"],
+               os.path.join(top, "wevtwo.out"), wev_keys),
+        Client("xev", "X Client", "XEV", "Ctrl+E", ["Control_L", "e"],
+               os.path.join(top, "xev.out"), xev_keys),
+    ]
+    table = TABLE.format(profiles="".join(PROFILE.format(app=c.app, exe=c.exe, stroke=c.stroke) for c in clients))
+    with open(os.path.join(top, "table.toml"), "w") as f:
+        f.write(table)
+    built = subprocess.run([orbctl, "table", "build", os.path.join(top, "table.toml"), "-o",
+                            os.path.join(work, "ORB.DAT")], capture_output=True, text=True, cwd=top)
+    if built.returncode != 0:
+        fail("orbctl table build: " + built.stderr)
+
+    sim_socket = os.path.join(top, "controller.sock")
+    log = os.path.join(work, "ORB.LOG")
+    # orb as sway starts it; DISPLAY removed, so it runs on Wayland alone.
+    launcher = os.path.join(top, "start-orb")
+    with open(launcher, "w") as f:
+        f.write(f"""#!/bin/sh
+cd {work} || exit 1
+echo $$ > {top}/orb.pid
+exec env -u DISPLAY ORB_HID=sim:{sim_socket} LC_ALL=C XDG_CONFIG_HOME={os.path.dirname(config)} \\
+  {orb} /m >{top}/orb.out 2>&1
+""")
+    os.chmod(launcher, 0o755)
+    with open(os.path.join(top, "sway.config"), "w") as f:
+        f.write(f"""xwayland enable
+output HEADLESS-1 resolution 1280x800
+default_border none
+exec {launcher}
+""")
+    for root, dirs, files in os.walk(top):
+        for name in dirs + files:
+            os.chown(os.path.join(root, name), uid, gid)
+    os.chown(top, uid, gid)
+    os.chmod(top, 0o700)
+    os.chmod(runtime, 0o700)
+
+    base_env = {
+        "PATH": "/usr/local/bin:/usr/bin:/bin",
+        "HOME": top,
+        "XDG_RUNTIME_DIR": runtime,
+    }
+
+    simulator = subprocess.Popen(as_user + [orbctl, "hid", "simulate", "--socket", sim_socket],
+                                 stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True, env=base_env, cwd=top)
+    processes.append(simulator)
+    if "listening" not in simulator.stdout.readline():
+        fail("the simulated controller did not start")
+
+    sway_env = dict(base_env, WLR_BACKENDS="headless", WLR_RENDERER="pixman", WLR_LIBINPUT_NO_DEVICES="1",
+                    XDG_SESSION_TYPE="wayland", XDG_CURRENT_DESKTOP="sway")
+    with open(os.path.join(top, "sway.log"), "w") as sway_log:
+        sway = subprocess.Popen(as_user + ["sway", "-c", os.path.join(top, "sway.config")], env=sway_env, cwd=top,
+                                stdout=sway_log, stderr=subprocess.STDOUT, start_new_session=True)
+    processes.append(sway)
+
+    def sockets():
+        names = os.listdir(runtime)
+        ipc = [n for n in names if n.startswith("sway-ipc.") and n.endswith(".sock")]
+        wayland = [n for n in names if re.fullmatch(r"wayland-\d+", n)]
+        return (os.path.join(runtime, ipc[0]), wayland[0]) if ipc and wayland else None
+
+    found = wait_for("sway's sockets", sockets)
+    if not found:
+        if sway.poll() is not None:
+            skip("sway cannot run here: " + read(os.path.join(top, "sway.log"))[-800:])
+        fail("sway made no sockets")
+    swaysock, wayland_display = found
+    session_env = dict(base_env, SWAYSOCK=swaysock, WAYLAND_DISPLAY=wayland_display)
+
+    def swaymsg(*words, kind=None):
+        command = as_user + ["swaymsg"] + (["-t", kind] if kind else []) + list(words)
+        done = subprocess.run(command, env=session_env, capture_output=True, text=True, timeout=WAIT)
+        if done.returncode != 0:
+            fail(f"swaymsg {' '.join(words)}: {done.stdout}{done.stderr}")
+        return done.stdout
+
+    def orb_log():
+        return read(log)
+
+    def diagnostics():
+        return (f"\n--- ORB.LOG\n{orb_log()}\n--- orb output\n{read(os.path.join(top, 'orb.out'))}"
+                f"\n--- sway.log (end)\n{read(os.path.join(top, 'sway.log'))[-1500:]}")
+
+    if not wait_for("orb's start", lambda: "Foreground: " in orb_log() and "SelectKeySink:" in orb_log()):
+        fail("orb did not start under sway" + diagnostics())
+    text = orb_log()
+    if "Foreground: sway" not in text:
+        fail("orb did not choose the sway tracker" + diagnostics())
+    if "SelectKeySink: key strokes go to Wayland virtual keyboard" not in text:
+        fail("orb did not choose the Wayland virtual keyboard" + diagnostics())
+    if not wait_for("the controller", lambda: "Controller connected!" in orb_log()):
+        fail("orb did not connect the simulated controller" + diagnostics())
+
+    # The programs, started by sway; each writes its pid before it becomes the program.
+    for client in clients:
+        program = wevtwo if client.name == "wevtwo" else client.name
+        extra = " -event keyboard" if client.name == "xev" else ""
+        pidfile = os.path.join(top, client.name + ".pid")
+        # A script of its own: sway's commands take '$' for their variables.
+        script = os.path.join(top, "start-" + client.name)
+        with open(script, "w") as f:
+            f.write(f"#!/bin/sh\necho $$ > {pidfile}\nexec stdbuf -oL {program}{extra} > {client.out} 2>&1\n")
+        os.chmod(script, 0o755)
+        swaymsg("exec", script)
+        pid = wait_for(client.name, lambda: read(pidfile).strip())
+        if not pid:
+            fail(f"{client.name} did not start")
+        client.pid = int(pid)
+
+        def mapped(pid=client.pid):
+            tree = json.loads(swaymsg(kind="get_tree"))
+            pending = [tree]
+            while pending:
+                node = pending.pop()
+                if node.get("pid") == pid:
+                    return True
+                pending += node.get("nodes", []) + node.get("floating_nodes", [])
+            return False
+
+        if not wait_for(client.name + "'s window", mapped):
+            fail(f"{client.name} has no window in sway's tree: {read(client.out)}")
+
+    def press_pgm1():
+        simulator.stdin.write(f"button {PGM1}\nrelease\n")
+        simulator.stdin.flush()
+
+    # Each in front in turn, the first once more: its profile chosen, its keys received.
+    order = [clients[0], clients[2], clients[1], clients[0]]
+    received = {c.name: [] for c in clients}
+    for turn, client in enumerate(order):
+        chosen_before = orb_log().count(f"Profile : {client.app}")
+        swaymsg(f"[pid={client.pid}]", "focus")
+        if not wait_for("the profile", lambda: orb_log().count(f"Profile : {client.app}") > chosen_before):
+            fail(f"turn {turn}: {client.name} in front, but its profile was not chosen" + diagnostics())
+        if f"Application is {client.exe}" not in orb_log():
+            fail(f"turn {turn}: orb did not name {client.exe}" + diagnostics())
+        before = {c.name: len(c.keys()) for c in clients}
+        press_pgm1()
+        wanted = len(client.expected) * 2
+        if not wait_for("the keys", lambda: len(client.keys()) - before[client.name] >= wanted):
+            fail(f"turn {turn}: {client.name} received {client.keys()[before[client.name]:]}, "
+                 f"expected {client.expected}" + diagnostics())
+        time.sleep(0.3)  # anything sent astray would have come by now
+        got = client.keys()[before[client.name]:]
+        pressed = [sym for state, sym in got if state == "press"]
+        if pressed != client.expected or not balanced(got):
+            fail(f"turn {turn}: {client.name} received {got}, expected the presses {client.expected}, each released")
+        for other in clients:
+            if other is not client and len(other.keys()) != before[other.name]:
+                fail(f"turn {turn}: keys for {client.name} reached {other.name}: {other.keys()[before[other.name]:]}")
+        received[client.name] += pressed
+        print(f"turn {turn}: {client.name} in front, profile \"{client.app}\", received {pressed}")
+
+    # orb's own window, a native Wayland one: without a tray host a second start shows it,
+    # sway puts it in front, and orb knows itself there by its pid.
+    selves = orb_log().count("CheckForegroundWindow: m_blSelf = 1")
+    second = subprocess.run(as_user + ["env", "-u", "DISPLAY", orb], env=dict(session_env, LC_ALL="C",
+                            XDG_CONFIG_HOME=os.path.dirname(config)), cwd=work, capture_output=True, text=True,
+                            timeout=3 * WAIT)  # a Qt program's start, on a busy machine
+    if not wait_for("orb's window in front", lambda: orb_log().count("CheckForegroundWindow: m_blSelf = 1") > selves):
+        fail(f"orb's own window did not come to the front as orb's (second start: {second.returncode} "
+             f"{second.stdout}{second.stderr})" + diagnostics())
+    print("orb's own window in front: known as orb's own")
+
+    # orbctl doctor in the same session: everything works, and it says which backends.
+    doctor_env = dict(session_env, XDG_SESSION_TYPE="wayland", XDG_CURRENT_DESKTOP="sway",
+                      ORB_HID="sim:" + sim_socket, XDG_CONFIG_HOME=os.path.dirname(config))
+    doctor = subprocess.run(as_user + [orbctl, "doctor"], env=doctor_env, capture_output=True, text=True,
+                            cwd=work, timeout=WAIT)
+    for expected in (r"ok    key strokes: Wayland virtual keyboard\n", r"ok    application in front: sway ",
+                     r"ok    controller 056D:0007 at [^\n]*: opens\n", r"everything ORB needs works here\n"):
+        if not re.search(expected, doctor.stdout):
+            fail(f"orbctl doctor (status {doctor.returncode}) does not say \"{expected}\":\n{doctor.stdout}{doctor.stderr}")
+    if doctor.returncode != 0:
+        fail(f"orbctl doctor ended with {doctor.returncode}:\n{doctor.stdout}{doctor.stderr}")
+    print("orbctl doctor in the session:\n" + doctor.stdout)
+
+    # The end as a session ends it: orb goes with SIGTERM and leaves no key down.
+    orb_pid = int(read(os.path.join(top, "orb.pid")).strip() or 0)
+    if orb_pid:
+        os.kill(orb_pid, signal.SIGTERM)
+        if not wait_for("orb's end", lambda: "CMainDialog: destroyed" in orb_log()):
+            fail("orb did not end on SIGTERM" + diagnostics())
+    for client in clients:
+        if not balanced(client.keys()):
+            fail(f"{client.name} was left with a key down: {client.keys()}")
+    print("every program received its own keys and no other's:", received)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
