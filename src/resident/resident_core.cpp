@@ -274,7 +274,7 @@ void CResidentCore::OnEditorMessage(std::uint32_t dwWParam, const std::string& s
     case LINK_UPDATE:
       // The editor changed the live table: the working copy follows, or the next Apply
       // would copy the old records back over the editor's changes.
-      m_store.CancelEdits();
+      DropEdits();
       m_view.RefreshPanel();
       break;
     default:
@@ -285,10 +285,11 @@ void CResidentCore::OnEditorMessage(std::uint32_t dwWParam, const std::string& s
 void CResidentCore::OnEndApplication() {
   WriteLog("From ZUDAdor : End Application\r\n");
   ClearCurrentProfile();
+  const bool blHadEdits = m_store.IsModified();
   const bool blTaken = m_store.TakeBackTable();
   m_sEditorWnd.clear();
   if (blTaken) {
-    m_store.CancelEdits();  // the working copy as the editor left the table
+    DropEdits();  // the working copy as the editor left the table
     m_view.RefreshPanel();
   }
   if (!blTaken) {
@@ -296,13 +297,21 @@ void CResidentCore::OnEndApplication() {
     // a program without profiles until it is started anew.
     WriteLog("OnMsgFromZUDAdor: no table to take back; the data file is read\r\n");
     m_store.LoadProfiles(m_config.dataFile, m_config.defaultTable);
+    SetModified(false);
     m_view.FillApplicationList();
+    if (blHadEdits) m_view.TellEditsDropped();
   }
   if (m_blLent) {
     m_blLent = false;
     ConnectController();
   }
   m_window.Post(WM_SELECTPROFILE, 0, 0);  // the current profile went with the old view
+}
+
+void CResidentCore::DropEdits() {
+  const bool blHadEdits = m_store.IsModified();
+  CancelEdits();
+  if (blHadEdits) m_view.TellEditsDropped();
 }
 
 void CResidentCore::OnDestroyMemory() {

@@ -122,6 +122,9 @@ class CResidentCore final {
   void PostToEditor(std::uint16_t nCommand);
   bool TellRunningEditor();
   void OnEndApplication();
+  // The working copy follows a table the editor changed; edits not yet applied go, and the
+  // window is told so.
+  void DropEdits();
   void OnDestroyMemory();
   void OnCreateMemory(std::uint16_t nCount, UniqueFd block);
   std::string ProfileName(const ProfileRecord& record) const;
