@@ -1,4 +1,4 @@
-#include "shell/resident_app.h"
+#include "app/resident_app.h"
 
 #include <cstdint>
 
