@@ -281,7 +281,7 @@ void CResidentCore::OnEditorMessage(std::uint32_t dwWParam, const std::string& s
     case LINK_UPDATE:
       // The editor changed the live table: the working copy follows, or the next Apply
       // would copy the old records back over the editor's changes.
-      m_store.CancelEdits();
+      DropEdits();
       m_view.RefreshPanel();
       break;
     default:
@@ -357,12 +357,13 @@ void CResidentCore::OnEndApplication() {
   WriteLog("From ZUDAdor : End Application\r\n");
   ClearCurrentProfile();
   const bool blEditorTable = m_blEditorTable;
+  const bool blHadEdits = m_store.IsModified();
   const bool blTaken = m_store.TakeBackTable();
   m_blEditorTable = false;
   m_sEditorWnd.clear();
   StopWatchingEditor();
   if (blTaken) {
-    m_store.CancelEdits();  // the working copy as the editor left the table
+    DropEdits();  // the working copy as the editor left the table
     m_view.RefreshPanel();
     if (blEditorTable) {
       // The editor's table is ours now: on disk at once, not only at our own end, which
@@ -379,7 +380,9 @@ void CResidentCore::OnEndApplication() {
     // a program without profiles until it is started anew.
     WriteLog("OnMsgFromZUDAdor: no table to take back; the data file is read\r\n");
     m_store.LoadProfiles(m_config.dataFile, m_config.defaultTable);
+    SetModified(false);
     m_view.FillApplicationList();
+    if (blHadEdits) m_view.TellEditsDropped();
   }
   const bool blWasConnected = Connected();
   if (m_blLent) {
@@ -387,6 +390,12 @@ void CResidentCore::OnEndApplication() {
     ConnectController();
   }
   PostSelectUnlessConnecting(blWasConnected);  // the current profile went with the old view
+}
+
+void CResidentCore::DropEdits() {
+  const bool blHadEdits = m_store.IsModified();
+  CancelEdits();
+  if (blHadEdits) m_view.TellEditsDropped();
 }
 
 void CResidentCore::OnDestroyMemory() {

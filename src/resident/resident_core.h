@@ -144,6 +144,9 @@ class CResidentCore final {
   void WatchEditor(int nPid, const std::string& sEndpoint);
   void StopWatchingEditor();
   void PostSelectUnlessConnecting(bool blWasConnected);
+  // The working copy follows a table the editor changed; edits not yet applied go, and the
+  // window is told so.
+  void DropEdits();
   void OnDestroyMemory();
   void OnCreateMemory(std::uint16_t nCount, UniqueFd block);
   std::string ProfileName(const ProfileRecord& record) const;

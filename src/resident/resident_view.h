@@ -33,6 +33,9 @@ class ResidentView {
   virtual void HideWindow() = 0;
   // The table was replaced: the application list filled again, its first entry shown.
   virtual void FillApplicationList() = 0;
+  // Edits not yet applied were thrown away because the editor changed or took back the
+  // table: the user is told, once the window is free to.
+  virtual void TellEditsDropped() {}
 };
 
 }  // namespace orb

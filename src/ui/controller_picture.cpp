@@ -34,12 +34,13 @@ enum class Shape { Ellipse, Rectangle, PolygonIn, PolygonOut, Ring };
 struct Placement {
   int nId;
   const char* pText;
-  int nLeft, nTop, nRight, nBottom;  // from the picture's top-left, inclusive
+  int nLeft, nTop, nRight, nBottom;  // from the picture's top-left; right and bottom outside
   Shape shape;
 };
 
-// The thirteen plain buttons, then JOG and WHEEL. Each rectangle is its bitmap's size
-// less one pixel, so a control spans right - left + 1 pixels.
+// The thirteen plain buttons, then JOG and WHEEL. A control is right - left wide and
+// bottom - top high: one pixel less each way than its bitmap, whose last column and row
+// it leaves out, and its hit area with it.
 constexpr Placement kPlacements[] = {
     {1100, "PGM", 36, 31, 48, 43, Shape::Ellipse},
     {1101, "PGM", 65, 31, 77, 43, Shape::Ellipse},
@@ -71,8 +72,8 @@ const QPolygon& OutPolygon() {
 }
 
 QRect TableRect(const Placement& placement) {
-  return QRect(QPoint(placement.nLeft, placement.nTop), QPoint(placement.nRight, placement.nBottom))
-      .translated(0, kStripHeight);
+  return QRect(placement.nLeft, placement.nTop + kStripHeight, placement.nRight - placement.nLeft,
+               placement.nBottom - placement.nTop);
 }
 
 QRegion ShapeRegion(const Placement& placement, const QRect& client) {

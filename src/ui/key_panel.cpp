@@ -196,7 +196,7 @@ void CKeyPanel::BuildControls() {
 
 QString CKeyPanel::DecodeLabel(const char (&szLabel)[32]) const { return LabelFromTable(szLabel, m_codePage); }
 
-void CKeyPanel::FillApplicationList() {
+std::uint32_t CKeyPanel::FillNames() {
   m_applications.clear();
   ProfileRecord* pProfiles = m_store.EditProfiles();
   const std::uint32_t nCount = pProfiles == nullptr ? 0 : m_store.ComSet();
@@ -205,6 +205,12 @@ void CKeyPanel::FillApplicationList() {
         QString::fromStdString(platform::DecodeTextLossy(m_codePage, FieldText(pProfiles[i].szAppName))),
         NameBytes(pProfiles[i]));
   }
+  return nCount;
+}
+
+void CKeyPanel::FillApplicationList() {
+  m_nPendingApp = -1;
+  const std::uint32_t nCount = FillNames();
   if (nCount == 0) {
     // Nothing left to show: the pointers into the old copy must go with it.
     m_pSelProfile = nullptr;
@@ -245,6 +251,12 @@ void CKeyPanel::SelectApplicationIndex(int nIndex) {
   if (nIndex < 0 || nIndex >= m_applications.count()) {
     return;
   }
+  if (m_blInDialog) {
+    // The application in front changed under Pause... or a refusal: the list follows it
+    // once the dialog has done its work on the stroke it was opened for.
+    m_nPendingApp = nIndex;
+    return;
+  }
   m_applications.setCurrentIndex(nIndex);
   OnSelectApplication();
 }
@@ -257,12 +269,34 @@ void CKeyPanel::ShowFirstApplication() {
 }
 
 void CKeyPanel::RefreshPanel() {
-  const std::uint32_t nCount = m_store.EditProfiles() == nullptr ? 0 : m_store.ComSet();
-  if (static_cast<std::uint32_t>(m_applications.count()) != nCount) {
+  // The names come from the new table even when its length is the same: the list must
+  // name the records the selection points into. The entry shown stays if its name is
+  // still there, else the one at its place.
+  const QByteArray shown = m_nSelApp >= 0 ? m_applications.itemData(m_nSelApp).toByteArray() : QByteArray();
+  const int nShown = m_nSelApp;
+  m_nPendingApp = -1;
+  const std::uint32_t nCount = FillNames();
+  if (nCount == 0) {
     FillApplicationList();
     return;
   }
+  int nIndex = m_applications.findData(shown);
+  if (nIndex < 0) nIndex = nShown >= 0 && nShown < static_cast<int>(nCount) ? nShown : 0;
+  m_applications.setCurrentIndex(nIndex);
   OnSelectApplication();
+}
+
+bool CKeyPanel::RunDialog(QDialog& dialog) {
+  m_blInDialog = true;
+  const bool blOk = m_host.runSmallDialog(dialog);
+  m_blInDialog = false;
+  return blOk;
+}
+
+void CKeyPanel::FollowPendingApplication() {
+  const int nIndex = m_nPendingApp;
+  m_nPendingApp = -1;
+  if (nIndex >= 0) SelectApplicationIndex(nIndex);
 }
 
 void CKeyPanel::UpdateLabels() {
@@ -454,8 +488,9 @@ void CKeyPanel::OnLabelChange() {
       m_blSettingLabel = false;
       QMessageBox box(QMessageBox::Warning, windowTitle(), RefusedLabelMessage(m_language, m_codePage, label.chRefused),
                       QMessageBox::Ok, this);
-      m_host.runSmallDialog(box);
+      RunDialog(box);
       UpdateKeyButtons();
+      FollowPendingApplication();
       return;
     }
     if (label.blCut) {
@@ -485,7 +520,9 @@ void CKeyPanel::OnPause() {
     return;
   }
   CTimeIntervalDialog dialog(m_language, KeyStrokePause(*m_pSelKeyDeck) * 0.1, this);
-  if (!m_host.runSmallDialog(dialog) || m_pSelKeyDeck == nullptr) {
+  const bool blOk = RunDialog(dialog);
+  if (!blOk || m_pSelKeyDeck == nullptr) {
+    FollowPendingApplication();
     return;
   }
   SetModified(true);
@@ -498,6 +535,7 @@ void CKeyPanel::OnPause() {
   }
   m_keyList.setFocus();
   SelectKeyRow(m_nSelKey);
+  FollowPendingApplication();
 }
 
 void CKeyPanel::OnModifier(std::uint32_t dwBit, bool blChecked) {

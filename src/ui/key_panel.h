@@ -57,8 +57,8 @@ class CKeyPanel final : public QWidget {
   void SelectApplicationIndex(int nIndex);
   // After OK and Cancel: the first application, no control chosen.
   void ShowFirstApplication();
-  // The table was replaced under the panel: a list of another length is filled again,
-  // else the entry shown is shown again from the new copy.
+  // The table was replaced under the panel: the list is filled again from it, the entry
+  // shown kept by name where it still is.
   void RefreshPanel();
   // 601-605 chooses programmable button 1-5; any other code chooses none.
   void SelectControl(std::uint32_t nCode);
@@ -80,6 +80,9 @@ class CKeyPanel final : public QWidget {
 
  private:
   void BuildControls();
+  std::uint32_t FillNames();
+  bool RunDialog(QDialog& dialog);
+  void FollowPendingApplication();
   void UpdateLabels();
   void EnableCombination(bool blOn);
   void OnSelectKey();
@@ -121,6 +124,8 @@ class CKeyPanel final : public QWidget {
 
   ProfileRecord* m_pSelProfile = nullptr;
   int m_nSelApp = -1;
+  bool m_blInDialog = false;  // a small dialog of the panel's is open
+  int m_nPendingApp = -1;     // the application chosen from outside meanwhile
   std::uint32_t m_nSelControl = 0;
   ControlEntry* m_pSelEntry = nullptr;
   KeyCommand* m_pSelDeck = nullptr;

@@ -10,7 +10,9 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QEventLoop>
+#include <QContextMenuEvent>
 #include <QGuiApplication>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
@@ -40,6 +42,7 @@ static void InitIconResources() { Q_INIT_RESOURCE(icons); }
 namespace orb {
 namespace {
 
+constexpr int kIdsAboutItem = 101;  // the window menu's About, which differs from the tray's in Japanese
 constexpr int kIdsProductName = 102;
 constexpr int kHostModePollMs = 100;
 // While a controller is listed but cannot be opened (its node's permissions), look again
@@ -98,19 +101,16 @@ CMainDialog::CMainDialog(bool blSilent, const ResidentConfig& config, QWidget* p
 
   setWindowIcon(m_hIcon);
   setWindowTitle(QString::fromUtf8(LoadString(kIdsProductName, m_language)));
-  // The tray menu's commands are also the window's own menu (right click), so that they
-  // stay reachable where no tray host shows the icon.
   CTrayIcon& tray = *m_pTrayIcon;
   connect(&tray, &CTrayIcon::ShowWindowRequested, this, &CMainDialog::OnSet);
   connect(&tray.ShowWindowAction(), &QAction::triggered, this, &CMainDialog::OnSet);
-  connect(&tray.SetDefaultAction(), &QAction::triggered, this, [this] { m_pCore->OnSetDefault(); });
+  // Queued: these run a dialog's loop, which must not run inside the menu's own event
+  // handling, or the menu cannot open again until that dialog is gone.
+  connect(&tray.SetDefaultAction(), &QAction::triggered, this, &CMainDialog::OnSetDefault, Qt::QueuedConnection);
   connect(&tray.StayAction(), &QAction::triggered, this, &CMainDialog::OnStayAtStartup);
-  connect(&tray.AboutAction(), &QAction::triggered, this, &CMainDialog::OnAbout);
+  connect(&tray.AboutAction(), &QAction::triggered, this, &CMainDialog::OnAbout, Qt::QueuedConnection);
   connect(&tray.ExitAction(), &QAction::triggered, this, &CMainDialog::OnExit);
-  for (QAction* pAction : {&tray.SetDefaultAction(), &tray.StayAction(), &tray.AboutAction(), &tray.ExitAction()}) {
-    addAction(pAction);
-  }
-  setContextMenuPolicy(Qt::ActionsContextMenu);
+  BuildWindowMenu();
 
   BuildControls();
 
@@ -118,6 +118,28 @@ CMainDialog::CMainDialog(bool blSilent, const ResidentConfig& config, QWidget* p
   connect(&m_hostModeTimer, &QTimer::timeout, this, [this] { m_pCore->PollHostMode(); });
   m_reconnectTimer.setInterval(kReconnectPollMs);
   connect(&m_reconnectTimer, &QTimer::timeout, this, &CMainDialog::ConnectController);
+}
+
+void CMainDialog::BuildWindowMenu() {
+  // The tray's commands on the window's own right-click menu, for setups where no tray
+  // host shows the icon. A menu of the window's own, opened only from the window's own
+  // contextMenuEvent: the tray menu stays the icon's alone. "Stay" is the tray's action,
+  // so both show one check mark; About is the window menu's own text (string 101).
+  CTrayIcon& tray = *m_pTrayIcon;
+  m_pWindowMenu = new QMenu(this);
+  m_pWindowMenu->setObjectName(QStringLiteral("WindowMenu"));
+  m_pWindowMenu->addAction(&tray.SetDefaultAction());
+  m_pWindowMenu->addAction(&tray.StayAction());
+  QAction* pAbout = m_pWindowMenu->addAction(QString::fromUtf8(LoadString(kIdsAboutItem, m_language)));
+  connect(pAbout, &QAction::triggered, this, &CMainDialog::OnAbout, Qt::QueuedConnection);
+  m_pWindowMenu->addSeparator();
+  m_pWindowMenu->addAction(&tray.ExitAction());
+  setContextMenuPolicy(Qt::DefaultContextMenu);
+}
+
+void CMainDialog::contextMenuEvent(QContextMenuEvent* pEvent) {
+  m_pWindowMenu->popup(pEvent->globalPos());
+  pEvent->accept();
 }
 
 void CMainDialog::BuildControls() {
@@ -208,7 +230,7 @@ void CMainDialog::Initialise() {
   }
   std::uint32_t dwStartup = 1;
   MX8RegGetValue(&dwStartup, "Startup");
-  m_pTrayIcon->m_blStartup = dwStartup != 0;
+  m_pTrayIcon->SetStartup(dwStartup != 0);
   std::uint32_t dwShowStay = 1;
   MX8RegGetValue(&dwShowStay, "ShowStay");
   if (dwShowStay != 0 && !m_blSilent && m_pModalDlg == nullptr) {
@@ -371,6 +393,8 @@ void CMainDialog::OnSet() {
     return;
   }
   m_blKeepHidden = false;
+  // Shown normally: a minimized window comes back too.
+  setWindowState(windowState() & ~Qt::WindowMinimized);
   show();
   raise();
   activateWindow();
@@ -378,6 +402,9 @@ void CMainDialog::OnSet() {
 
 void CMainDialog::RunSmallDialog(QDialog& dialog) {
   m_pModalDlg = &dialog;
+  // Modal to this window only: application-modal would block the tray icon (one of our
+  // windows too), and its menu is how "Show Window..." and Exit reach the open dialog.
+  dialog.setWindowModality(Qt::WindowModal);
   dialog.exec();
   m_pModalDlg = nullptr;
 }
@@ -402,10 +429,21 @@ void CMainDialog::OnAbout() {
   RunSmallDialog(about);
 }
 
+void CMainDialog::OnSetDefault() {
+  if (m_pModalDlg != nullptr) {
+    OnSet();  // one small dialog at a time, and no table replaced under an open one
+    return;
+  }
+  if (m_blEnding) {
+    return;
+  }
+  m_pCore->OnSetDefault();
+}
+
 void CMainDialog::OnStayAtStartup() {
   CTrayIcon& tray = *m_pTrayIcon;
-  tray.m_blStartup = !tray.m_blStartup;
-  MX8RegSetValue(tray.m_blStartup ? 1 : 0, "Startup");
+  tray.SetStartup(!tray.Startup());
+  MX8RegSetValue(tray.Startup() ? 1 : 0, "Startup");
 }
 
 void CMainDialog::OnExit() {
@@ -451,6 +489,11 @@ void CMainDialog::OnWheelDoubleClick() {
 }
 
 bool CMainDialog::Save() {
+  if (m_pCore->Store().Profiles() == nullptr) {
+    // No table (the editor holds it, or none could be read): nothing of ours to save or lose.
+    m_pCore->SetModified(false);
+    return true;
+  }
   if (m_pCore->SaveProfiles()) {
     return true;
   }
@@ -503,18 +546,34 @@ void CMainDialog::EnableApply(bool blEnable) { m_pApply->setEnabled(blEnable); }
 
 bool CMainDialog::AskOkCancel(const std::string& sText, const std::string& sCaption) {
   QMessageBox box(QMessageBox::Question, QString::fromStdString(sCaption), QString::fromStdString(sText),
-                  QMessageBox::Ok | QMessageBox::Cancel, isVisible() ? this : nullptr);
+                  QMessageBox::Ok | QMessageBox::Cancel, this);
   box.setWindowIcon(m_hIcon);
-  return box.exec() == QMessageBox::Ok;
+  RunSmallDialog(box);
+  return box.clickedButton() == box.button(QMessageBox::Ok);
 }
 
 void CMainDialog::ResetStartupSettings() {
   MX8RegSetValue(1, "Startup");
   MX8RegSetValue(1, "ShowStay");
-  m_pTrayIcon->m_blStartup = true;
+  m_pTrayIcon->SetStartup(true);
 }
 
 void CMainDialog::HideWindow() { hide(); }
+
+void CMainDialog::TellEditsDropped() {
+  WriteLog("CMainDialog: unapplied edits discarded for the editor's table\r\n");
+  // Later, from the loop: the core is in the middle of an editor message now, and a modal
+  // box here would let the next one in before this one is done.
+  QTimer::singleShot(0, this, [this] {
+    if (m_pModalDlg != nullptr || m_blEnding || !m_blInitialised) {
+      return;
+    }
+    QMessageBox box(QMessageBox::Information, windowTitle(), QString::fromUtf8(PanelText(m_language).pEditsDropped),
+                    QMessageBox::Ok, this);
+    box.setObjectName(QStringLiteral("EditsDropped"));
+    RunSmallDialog(box);
+  });
+}
 
 void CMainDialog::FillApplicationList() {
   if (m_pPanel != nullptr) m_pPanel->FillApplicationList();

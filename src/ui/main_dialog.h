@@ -19,7 +19,9 @@
 #include "resident/resident_view.h"
 #include "ui/wheel_score.h"
 
+class QContextMenuEvent;
 class QEventLoop;
+class QMenu;
 class QPushButton;
 class QSocketNotifier;
 
@@ -75,6 +77,7 @@ class CMainDialog final : public QDialog, public MessageTarget, private Resident
   CSpeedControls& Speeds() { return *m_pSpeeds; }
   QPushButton& ApplyButton() { return *m_pApply; }
   QDialog* ModalDialog() const { return m_pModalDlg; }
+  QMenu& WindowMenu() { return *m_pWindowMenu; }
 
   // Refuses to show the window while m_blKeepHidden is set, so RunModal's show() and
   // anything else that shows it leave it hidden.
@@ -91,9 +94,11 @@ class CMainDialog final : public QDialog, public MessageTarget, private Resident
 
  protected:
   bool event(QEvent* pEvent) override;
+  void contextMenuEvent(QContextMenuEvent* pEvent) override;
 
  private:
   void BuildControls();
+  void BuildWindowMenu();
   void Initialise();
   void Finish();
   bool Save();
@@ -103,6 +108,7 @@ class CMainDialog final : public QDialog, public MessageTarget, private Resident
   void OnMessage(std::uint32_t nMsg, std::uintptr_t wParam, std::intptr_t lParam);
   void ConnectController();
   void OnAbout();
+  void OnSetDefault();
   void OnStayAtStartup();
   void OnExit();
   void ShowResidentNotice();
@@ -119,6 +125,7 @@ class CMainDialog final : public QDialog, public MessageTarget, private Resident
   void SetHostModePolling(bool blOn) override;
   void HideWindow() override;
   void FillApplicationList() override;
+  void TellEditsDropped() override;
 
   bool m_blSilent;
   bool m_blKeepHidden = true;
@@ -135,6 +142,7 @@ class CMainDialog final : public QDialog, public MessageTarget, private Resident
   CControllerPicture* m_pPicture = nullptr;
   CSpeedControls* m_pSpeeds = nullptr;
   CKeyPanel* m_pPanel = nullptr;
+  QMenu* m_pWindowMenu = nullptr;
   QPushButton* m_pOk = nullptr;
   QPushButton* m_pCancel = nullptr;
   QPushButton* m_pApply = nullptr;

@@ -34,7 +34,7 @@ CTrayIcon::CTrayIcon(UiLanguage language, const QIcon& icon, QObject* pParent)
   m_menu.addSeparator();
   m_menu.addAction(&m_exit);
   m_menu.setDefaultAction(&m_showWindow);  // drawn bold
-  connect(&m_menu, &QMenu::aboutToShow, this, [this] { m_stay.setChecked(m_blStartup); });
+  m_stay.setChecked(m_blStartup);
   m_tray.setContextMenu(&m_menu);
   connect(&m_tray, &QSystemTrayIcon::activated, this, &CTrayIcon::OnActivated);
 }
@@ -42,6 +42,11 @@ CTrayIcon::CTrayIcon(UiLanguage language, const QIcon& icon, QObject* pParent)
 CTrayIcon::~CTrayIcon() { RemoveIcon(); }
 
 bool CTrayIcon::TrayAvailable() { return QSystemTrayIcon::isSystemTrayAvailable(); }
+
+void CTrayIcon::SetStartup(bool blStartup) {
+  m_blStartup = blStartup;
+  m_stay.setChecked(blStartup);
+}
 
 void CTrayIcon::SetIcon(const QString& sTip) {
   m_tray.setToolTip(sTip.left(127));

@@ -1,7 +1,6 @@
 #pragma once
-// The notification-area icon with the tray menu. The menu's actions are also the
-// window's own context menu, so that Exit, About and Set to default stay reachable where
-// no tray host shows the icon.
+// The notification-area icon with the tray menu. The window has a right-click menu of
+// its own for setups without a tray host; both show the same check mark, m_blStartup.
 
 #include <QAction>
 #include <QIcon>
@@ -30,8 +29,9 @@ class CTrayIcon final : public QObject {
   bool Shown() const { return m_tray.isVisible(); }
   QString Tip() const { return m_tray.toolTip(); }
 
-  // "S&tay when the system begins" is checked from this at every opening of the menu.
-  bool m_blStartup = true;
+  // "S&tay when the system begins": its check mark is this, wherever the item is shown.
+  bool Startup() const { return m_blStartup; }
+  void SetStartup(bool blStartup);
 
   // While set (the editor holds the table), clicks on the icon do nothing.
   void SetIgnoreClicks(bool blIgnore) { m_blIgnoreClicks = blIgnore; }
@@ -57,6 +57,7 @@ class CTrayIcon final : public QObject {
   QAction m_stay;
   QAction m_about;
   QAction m_exit;
+  bool m_blStartup = true;
   bool m_blIgnoreClicks = false;
   bool m_blSingleActivation;  // the host reports one activation, not double-clicks
 };

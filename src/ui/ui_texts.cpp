@@ -19,11 +19,13 @@ constexpr AboutTexts kAboutJapanese{"ﾊﾞｰｼﾞｮﾝ情報", "ジョグ/�
 constexpr PanelTexts kPanelEnglish{
     "Application", "Label", "Key strokes", "Combination", "Alt", "Ctrl", "Shift", "Enter", "Tab", "Esc",
     "Pause...", "&Clear", "OK", "cancel", "&Apply",
-    "The settings are in use, but they could not be saved, so they will be lost when the program ends.\n\n%1"};
+    "The settings are in use, but they could not be saved, so they will be lost when the program ends.\n\n%1",
+    "The editor changed the settings. Your changes that were not applied yet have been discarded."};
 constexpr PanelTexts kPanelJapanese{
     "アプリケーション", "ラベル", "キー操作", "組み合わせ", "Alt", "Ctrl", "Shift", "Enter", "Tab", "Esc",
     "ポーズ...", "クリア(&C)", "OK", "キャンセル", "適用(&A)",
-    "設定は使用中ですが保存できませんでした。プログラムを終了すると失われます。\n\n%1"};
+    "設定は使用中ですが保存できませんでした。プログラムを終了すると失われます。\n\n%1",
+    "エディタが設定を変更しました。まだ適用していない変更は破棄されました。"};
 
 }  // namespace
 

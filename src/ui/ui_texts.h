@@ -44,6 +44,7 @@ struct PanelTexts {
   const char* pCancel;        // 2
   const char* pApply;         // 3
   const char* pSaveFailed;    // OK or Apply could not write the data file; %1 is why
+  const char* pEditsDropped;  // the editor changed or took back the table under unapplied edits
 };
 
 const TrayMenuTexts& TrayMenuText(UiLanguage language);

@@ -313,7 +313,50 @@ TEST_F(KeyPanelTest, PauseFromTheTimeIntervalDialogGoesToBothSlotsAndCancelChang
   EXPECT_EQ(File(0, 0).keys[0], Key(VK_A, 0, 13));
   EXPECT_TRUE(m_store.IsModified());
   EXPECT_EQ(List().currentRow(), 0);
-  EXPECT_NE(Rows()[0], "A") << "the row shows its pause";
+  EXPECT_EQ(Rows()[0], "A( 1.3 sec.)") << "the row shows its pause";
+}
+
+TEST_F(KeyPanelTest, APauseChosenWhileTheApplicationInFrontChangesIsKeptAndTheListFollowsAfterwards) {
+  ProfileRecord alpha = Named("Alpha");
+  SetKeys(alpha, 0, {Key(VK_A, 0, 5)});
+  Load({alpha, Named("Beta")});
+  ChooseRow(0, 0);
+  m_answer = [&](QDialog& dialog) {
+    // The core's choice for the application now in front, while the dialog is open.
+    Panel().SelectApplicationIndex(1);
+    auto& interval = dynamic_cast<CTimeIntervalDialog&>(dialog);
+    interval.Edit().setText("2");
+    interval.findChild<QPushButton*>(QStringLiteral("Control1"))->click();
+    return interval.result() == QDialog::Accepted;
+  };
+  QTest::mouseClick(&Panel().PauseButton(), Qt::LeftButton);
+  EXPECT_EQ(Deck(0, 0).keys[0], Key(VK_A, 0, 20));
+  EXPECT_EQ(File(0, 0).keys[0], Key(VK_A, 0, 20));
+  EXPECT_TRUE(m_store.IsModified());
+  EXPECT_EQ(Panel().ApplicationList().currentIndex(), 1);
+  EXPECT_EQ(Panel().SelectedProfile(), &Edit(1));
+}
+
+TEST_F(KeyPanelTest, ATableOfTheSameLengthRenamesTheListAndEditsLandInTheRecordShown) {
+  Load({Named("Alpha"), Named("Beta")});
+  // The live table replaced by one of the same length (the editor's, Set to default).
+  ProfileRecord* pLive = m_store.Profiles();
+  std::strncpy(pLive[0].szAppName, "Gamma", sizeof pLive[0].szAppName - 1);
+  std::strncpy(pLive[1].szAppName, "Alpha", sizeof pLive[1].szAppName - 1);
+  m_store.CancelEdits();
+  Panel().RefreshPanel();
+  QStringList names;
+  for (int i = 0; i < Panel().ApplicationList().count(); ++i) names << Panel().ApplicationList().itemText(i);
+  EXPECT_EQ(names, (QStringList{"Gamma", "Alpha"}));
+  // Alpha was shown and is still there: it stays shown, now as the second record.
+  EXPECT_EQ(Panel().ApplicationList().currentText(), "Alpha");
+  ASSERT_EQ(Panel().SelectedProfile(), &Edit(1));
+  Panel().SelectControl(601);
+  Panel().LabelBox().setText(QStringLiteral("Kept"));
+  EXPECT_STREQ(Deck(1, 0).szLabel, "Kept");
+  EXPECT_STREQ(Deck(0, 0).szLabel, "");
+  Panel().SelectApplicationIndex(0);
+  EXPECT_EQ(Panel().SelectedProfile(), &Edit(0));
 }
 
 TEST_F(KeyPanelTest, LabelEditsGoToBothCommandsAndTheFieldUnderTheButton) {

@@ -14,9 +14,12 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QContextMenuEvent>
 #include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -72,6 +75,48 @@ class MainDialogTest : public ::testing::Test {
     });
   }
 
+  // The tray menu as a right click on the icon opens it (offscreen has no tray host).
+  static QMenu& OpenTrayMenu(CMainDialog& dialog) {
+    QMenu& menu = dialog.TrayIcon().Menu();
+    menu.popup(QPoint(40, 40));
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(&menu));
+    return menu;
+  }
+  // The window's own menu, opened by a right click on the window: the context event a
+  // right click gives, to the control under it (QTest's click gives none offscreen).
+  static QMenu& OpenWindowMenu(CMainDialog& dialog) {
+    const QPoint at(4, dialog.height() - 4);
+    QWidget* pTarget = dialog.childAt(at) != nullptr ? dialog.childAt(at) : &dialog;
+    QContextMenuEvent event(QContextMenuEvent::Mouse, pTarget->mapFrom(&dialog, at), dialog.mapToGlobal(at));
+    QApplication::sendEvent(pTarget, &event);
+    QMenu& menu = dialog.WindowMenu();
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(&menu));
+    return menu;
+  }
+  static QAction* ItemOf(QMenu& menu, const QString& sText) {
+    for (QAction* pAction : menu.actions()) {
+      if (pAction->text() == sText) return pAction;
+    }
+    ADD_FAILURE() << "no item " << sText.toStdString();
+    return nullptr;
+  }
+  // Clicks the menu's item with that text, as the user does.
+  static void Choose(QMenu& menu, const QString& sText) {
+    if (QAction* pAction = ItemOf(menu, sText)) {
+      QTest::mouseClick(&menu, Qt::LeftButton, {}, menu.actionGeometry(pAction).center());
+    }
+  }
+
+  // An editor's endpoint in `runtime`, and the program's endpoint it talks to.
+  static std::unique_ptr<platform::CLinkEndpoint> OpenEditor(const test::TempDir& runtime, std::string* psProgram) {
+    auto pEditor = platform::CLinkEndpoint::Open((runtime.Path() / "orb-link").string());
+    if (pEditor == nullptr) return nullptr;
+    for (const std::string& sEndpoint : pEditor->EndpointsOfProcess(::getpid())) {
+      if (sEndpoint != pEditor->Path()) *psProgram = sEndpoint;
+    }
+    return psProgram->empty() ? nullptr : std::move(pEditor);
+  }
+
   platform::SimulatedHidBackend m_backend;
   platform::RecordingKeySink m_sink{platform::RealClock()};
   ResidentConfig m_config;
@@ -111,38 +156,88 @@ TEST_F(MainDialogTest, CancelAndHidingDoNotEndTheProgram) {
 TEST_F(MainDialogTest, WithoutANotificationAreaItSaysSoAndTheMenuIsOnTheWindow) {
   LogCapture log;
   CMainDialog dialog(false, m_config);
-  RunWith(dialog, [&] { dialog.EndProgram(); });
+  QStringList texts;
+  RunWith(dialog, [&] {
+    dialog.OnSet();
+    // Exit, About, Set to default and Stay are the window's own right-click menu too.
+    QMenu& menu = OpenWindowMenu(dialog);
+    for (const QAction* pAction : menu.actions()) {
+      if (!pAction->isSeparator()) texts << pAction->text();
+    }
+    menu.close();
+    dialog.EndProgram();
+  });
   EXPECT_FALSE(dialog.HasTrayIcon());
   EXPECT_NE(log.Text().find("CMainDialog: no notification area; start the program again to show its window\r\n"),
             std::string::npos);
-  // Exit, About, Set to default and Stay are the window's own context menu too.
-  EXPECT_EQ(dialog.contextMenuPolicy(), Qt::ActionsContextMenu);
-  QStringList texts;
-  for (const QAction* pAction : dialog.actions()) texts << pAction->text();
   EXPECT_EQ(texts, (QStringList{"Set to &default", "S&tay when the system begins", "&About this program...", "E&xit"}));
+}
+
+TEST_F(MainDialogTest, TheWindowMenusAboutIsTheWindowsOwnTextInJapanese) {
+  SetUiLanguage(UiLanguage::Japanese);
+  CMainDialog dialog(true, m_config);
+  SetUiLanguage(UiLanguage::English);
+  QStringList texts;
+  QString sTrayAbout;
+  RunWith(dialog, [&] {
+    dialog.OnSet();
+    QMenu& menu = OpenWindowMenu(dialog);
+    for (const QAction* pAction : menu.actions()) {
+      if (!pAction->isSeparator()) texts << pAction->text();
+    }
+    menu.close();
+    sTrayAbout = dialog.TrayIcon().AboutAction().text();
+    dialog.EndProgram();
+  });
+  EXPECT_EQ(texts, (QStringList{"標準に戻す(&D)", "Windows起動時に常駐する(&T)", "ORB のﾊﾞｰｼﾞｮﾝ情報(&A)...", "終了(&X)"}));
+  EXPECT_EQ(sTrayAbout, "このプログラムについて(&A)...");
 }
 
 TEST_F(MainDialogTest, ShowWindowWithTheAboutBoxOpenBringsTheBoxAndExitClosesItFirst) {
   CMainDialog dialog(false, m_config);
+  // One more window of ours, as the tray icon is: a small dialog must not block it.
+  QPushButton icon(QStringLiteral("icon"));
+  icon.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&icon));
+  int nIconClicks = 0;
+  QObject::connect(&icon, &QPushButton::clicked, [&] { ++nIconClicks; });
   std::string sVersion;
   bool blMainShown = true;
-  int nAboutResult = kGuardResult;
+  bool blAboutShown = false;
   const int nResult = RunWith(dialog, [&] {
     WhenModal(dialog, [&](QDialog& about) {
       sVersion = about.findChild<QLabel*>(QStringLiteral("VersionLine"))->text().toStdString();
-      dialog.TrayIcon().ShowWindowAction().trigger();
+      // Through the window system, as the display's click comes: a blocked window drops it.
+      QTest::mouseClick(icon.windowHandle(), Qt::LeftButton, {}, icon.rect().center());
+      Choose(OpenTrayMenu(dialog), QStringLiteral("&Show Window..."));
       blMainShown = dialog.isVisible();
-      EXPECT_TRUE(about.isVisible());
-      dialog.TrayIcon().ExitAction().trigger();
+      blAboutShown = about.isVisible();
+      Choose(OpenTrayMenu(dialog), QStringLiteral("E&xit"));
     });
-    dialog.TrayIcon().AboutAction().trigger();  // runs the box modally until Exit
-    nAboutResult = dialog.result();
+    Choose(OpenTrayMenu(dialog), QStringLiteral("&About this program..."));  // runs the box until Exit
   });
+  EXPECT_EQ(nIconClicks, 1) << "the About box blocks the program's other windows";
   EXPECT_EQ(sVersion, "SpinPad TK-4 Version 1.14");
   EXPECT_FALSE(blMainShown);
+  EXPECT_TRUE(blAboutShown);
   EXPECT_EQ(nResult, QDialog::Accepted);
   EXPECT_EQ(dialog.ModalDialog(), nullptr);
-  (void)nAboutResult;
+}
+
+TEST_F(MainDialogTest, ShowWindowRestoresAMinimizedWindow) {
+  CMainDialog dialog(true, m_config);
+  bool blMinimized = false;
+  bool blRestored = false;
+  RunWith(dialog, [&] {
+    dialog.OnSet();
+    dialog.showMinimized();
+    blMinimized = dialog.isMinimized();
+    Choose(OpenTrayMenu(dialog), QStringLiteral("&Show Window..."));
+    blRestored = dialog.isVisible() && !dialog.isMinimized();
+    dialog.EndProgram();
+  });
+  EXPECT_TRUE(blMinimized);
+  EXPECT_TRUE(blRestored);
 }
 
 TEST_F(MainDialogTest, TheNoticeShowsOnANormalStartAndItsBoxWritesShowStayAtEachClick) {
@@ -181,21 +276,47 @@ TEST_F(MainDialogTest, ASilentStartNeverShowsTheNotice) {
   EXPECT_FALSE(blSawModal);
 }
 
-TEST_F(MainDialogTest, StayAtStartupFlipsAndWritesTheSetting) {
+TEST_F(MainDialogTest, StayAtStartupShowsTheSettingInBothMenusAndWritesWhatItShows) {
   MX8RegSetValue(1, "Startup");
   CMainDialog dialog(true, m_config);
+  const QString sStay = QStringLiteral("S&tay when the system begins");
   std::vector<std::uint32_t> values;
+  std::vector<bool> marks;
+  auto startup = [] {
+    std::uint32_t dwValue = 99;
+    MX8RegGetValue(&dwValue, "Startup");
+    return dwValue;
+  };
   RunWith(dialog, [&] {
-    EXPECT_TRUE(dialog.TrayIcon().m_blStartup);
-    for (int i = 0; i < 2; ++i) {
-      dialog.TrayIcon().StayAction().trigger();
-      std::uint32_t dwValue = 99;
-      MX8RegGetValue(&dwValue, "Startup");
-      values.push_back(dwValue);
-    }
+    dialog.OnSet();
+    QMenu& window = OpenWindowMenu(dialog);
+    marks.push_back(ItemOf(window, sStay)->isChecked());  // as the setting: 1
+    Choose(window, sStay);
+    values.push_back(startup());
+    marks.push_back(ItemOf(OpenWindowMenu(dialog), sStay)->isChecked());
+    dialog.WindowMenu().close();
+    QMenu& tray = OpenTrayMenu(dialog);
+    marks.push_back(ItemOf(tray, sStay)->isChecked());
+    Choose(tray, sStay);
+    values.push_back(startup());
+    marks.push_back(ItemOf(OpenWindowMenu(dialog), sStay)->isChecked());
+    dialog.WindowMenu().close();
+
+    // Off again, then "Set to default": on, and shown so at once.
+    Choose(OpenWindowMenu(dialog), sStay);
+    values.push_back(startup());
+    WhenModal(dialog, [&](QDialog& question) {
+      QTest::mouseClick(dynamic_cast<QMessageBox&>(question).button(QMessageBox::Ok), Qt::LeftButton);
+    });
+    Choose(OpenWindowMenu(dialog), QStringLiteral("Set to &default"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return startup() == 1; }, 5000));
+    values.push_back(startup());
+    marks.push_back(ItemOf(OpenWindowMenu(dialog), sStay)->isChecked());
+    dialog.WindowMenu().close();
     dialog.EndProgram();
   });
-  EXPECT_EQ(values, (std::vector<std::uint32_t>{0, 1}));
+  EXPECT_EQ(values, (std::vector<std::uint32_t>{0, 1, 0, 1}));
+  EXPECT_EQ(marks, (std::vector<bool>{true, false, false, true, true}));
 }
 
 TEST_F(MainDialogTest, PostedMessagesArriveInOrderOnTheWindowThread) {
@@ -350,6 +471,65 @@ TEST_F(SettingsWindowTest, TheControllersProgrammableButtonsChooseThemselvesWhil
       });
     });
   });
+}
+
+TEST_F(SettingsWindowTest, WhenTheEditorChangesTheTableUnappliedEditsGoWithAWordAndApplyFollows) {
+  test::TempDir runtime;
+  test::ScopedEnv env("XDG_RUNTIME_DIR", runtime.Path().c_str());
+  CMainDialog dialog(true, m_config);
+  std::string sMessage;
+  RunWith(dialog, [&] {
+    std::string sProgram;
+    auto pEditor = OpenEditor(runtime, &sProgram);
+    ASSERT_NE(pEditor, nullptr) << "the window has no link endpoint";
+    dialog.OnSet();
+    EditLabel(dialog, 0, 601, "Mine");
+    ASSERT_TRUE(dialog.ApplyButton().isEnabled());
+    WhenModal(dialog, [&](QDialog& box) {
+      sMessage = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))->text().toStdString();
+      box.accept();
+    });
+    ASSERT_TRUE(pEditor->Post(sProgram, platform::LINK_UPDATE));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !sMessage.empty(); }, 5000)) << "nothing said";
+    EXPECT_FALSE(dialog.ApplyButton().isEnabled());
+    EXPECT_STRNE(EditedLabel(dialog, 0, 0), "Mine");
+    EXPECT_NE(dialog.KeyPanel().LabelField(0).text(), "Mine");
+    // Without edits the editor's changes come in silently.
+    sMessage.clear();
+    ASSERT_TRUE(pEditor->Post(sProgram, platform::LINK_UPDATE));
+    QTest::qWait(200);
+    EXPECT_EQ(dialog.ModalDialog(), nullptr);
+    dialog.EndProgram();
+  });
+  EXPECT_EQ(sMessage, "");
+}
+
+TEST_F(SettingsWindowTest, WithNoTableOkSimplyHidesTheWindow) {
+  test::TempDir runtime;
+  test::ScopedEnv env("XDG_RUNTIME_DIR", runtime.Path().c_str());
+  CMainDialog dialog(true, m_config);
+  bool blBoxShown = false;
+  bool blShownAfterOk = true;
+  RunWith(dialog, [&] {
+    std::string sProgram;
+    auto pEditor = OpenEditor(runtime, &sProgram);
+    ASSERT_NE(pEditor, nullptr) << "the window has no link endpoint";
+    // The editor takes the table.
+    ASSERT_TRUE(pEditor->Post(sProgram, platform::LINK_DESTROY_MEMORY));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dialog.Core().Store().Profiles() == nullptr; }, 5000));
+    dialog.OnSet();
+    WhenModal(dialog, [&](QDialog& box) {
+      blBoxShown = true;
+      box.reject();
+    });
+    auto* pOk = dialog.findChild<QPushButton*>(QStringLiteral("Control1"), Qt::FindDirectChildrenOnly);
+    ASSERT_NE(pOk, nullptr);
+    QTest::mouseClick(pOk, Qt::LeftButton);
+    blShownAfterOk = dialog.isVisible();
+    dialog.EndProgram();
+  });
+  EXPECT_FALSE(blBoxShown);
+  EXPECT_FALSE(blShownAfterOk);
 }
 
 TEST_F(MainDialogTest, WhileAnEditorHoldsTheLinkTheTrayIconTakesNoClicks) {

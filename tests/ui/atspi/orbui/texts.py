@@ -9,11 +9,17 @@ TEXTS = {
         "hide_notice": "&Hide this message",
         "ok": "OK",
         "show_window": "&Show Window...",
+        "about": "&About this program...",
+        "about_caption": "About this program",
+        "exit": "E&xit",
     },
     "ja": {
         "notice": "プログラムが常駐しました",
         "hide_notice": "今後、このメッセージを表示しない",
         "ok": "OK",
         "show_window": "キー設定(&S)...",
+        "about": "このプログラムについて(&A)...",
+        "about_caption": "ﾊﾞｰｼﾞｮﾝ情報",
+        "exit": "終了(&X)",
     },
 }

@@ -258,12 +258,19 @@ class Display:
 
     def tray_icon(self, pid):
         """(window, x, y, width, height) of the icon of `pid` docked in the tray host: a
-        viewable window of that pid with _XEMBED_INFO that is not a top-level window."""
+        viewable window of that pid with _XEMBED_INFO that is neither a top-level window
+        nor a client of the window manager (WM_STATE). Qt puts _XEMBED_INFO on its
+        top-level windows too, and the window manager's frame makes them children, so
+        a shown window would pass for the icon without the last test (a right click
+        meant for the icon then landed in the middle of the window)."""
         embed = self.atom("_XEMBED_INFO")
+        wm_state = self.atom("WM_STATE")
         for window, parent in self._walk():
             if parent in (None, self.root) or self.window_pid(window) != pid:
                 continue
             if self._property(window, "_XEMBED_INFO")[0] != embed or not self.is_viewable(window):
+                continue
+            if self._property(window, "WM_STATE")[0] == wm_state:
                 continue
             area = self.geometry(window)
             if area and area[2] > 0 and area[3] > 0:
@@ -336,6 +343,10 @@ class Display:
     def request_close(self, window):
         """The close box: asks the window manager to close the window, as a pager does."""
         self._ask_window_manager(window, "_NET_CLOSE_WINDOW", [0, 2])
+
+    def iconify(self, window):
+        """Minimizes the window, as its title bar's button does (ICCCM WM_CHANGE_STATE)."""
+        self._ask_window_manager(window, "WM_CHANGE_STATE", [3])
 
     def activate(self, window):
         """Asks the window manager to bring the window to the front, as a pager does."""

@@ -1,4 +1,4 @@
-#include "shell/resident_app.h"
+#include "app/resident_app.h"
 
 #include <cstdint>
 
@@ -11,6 +11,7 @@
 #include "shell/already_running_message.h"
 #include "shell/command_line.h"
 #include "shell/instance_channel.h"
+#include "shell/number_format.h"
 #include "shell/runtime_dir.h"
 #include "shell/settings_store.h"
 #include "shell/signal_watcher.h"
@@ -37,6 +38,7 @@ CResidentApp::CResidentApp(int& argc, char** argv)
   // The hidden main window is the program's life; closing the last small dialog over it
   // must not quit every event loop.
   QApplication::setQuitOnLastWindowClosed(false);
+  UseCNumberFormats();  // QApplication took LC_NUMERIC from the environment
   SetUiLanguage(SystemUiLanguage());
 }
 

@@ -1,7 +1,7 @@
 #include <cstdio>
 
 #include "shell/command_line.h"
-#include "shell/resident_app.h"
+#include "app/resident_app.h"
 
 int main(int argc, char** argv) {
   if (orb::IsHelpRequest(argc, argv)) {
