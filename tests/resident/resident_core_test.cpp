@@ -541,11 +541,20 @@ TEST_F(ResidentCoreTest, AHostModeProfileIsPolledWhileItIsCurrent) {
   Start({Record("HOSTED.EXE", "Hosted", PF_HOSTMODE), Record("EDIT.EXE", "Edit", 0)});
   Front(2, 201);
   EXPECT_TRUE(m_view.blPolling);
-  m_pCore->PollHostMode();
-  Pump();
-  EXPECT_EQ(m_handled.back(), WM_MODECHANGE);
+  // Each poll asks the window to read the editor's mode again: WM_MODECHANGE with 1, and
+  // nothing else (0 would only redraw the tip, 2 would flip DECK/FILE).
+  for (int i = 0; i < 2; ++i) {
+    m_pCore->PollHostMode();
+    const auto posted = m_window.Take();
+    ASSERT_EQ(posted.size(), 1u);
+    EXPECT_EQ(posted.front().nMsg, WM_MODECHANGE);
+    EXPECT_EQ(posted.front().wParam, 1u);
+  }
   Front(3, 202);
   EXPECT_FALSE(m_view.blPolling);
+  // A poll that comes late, after the profile changed, asks for nothing.
+  m_pCore->PollHostMode();
+  EXPECT_TRUE(m_window.Take().empty());
 }
 
 }  // namespace
