@@ -73,6 +73,15 @@ std::unique_ptr<KeySink> CreateUinputKeySink(std::string* pReason);
 bool XTestKeySinkBuilt();
 bool UinputKeySinkBuilt();
 
+// Lets go of keys a process that is gone left down through the sink named `sink` (its
+// Name()) on `target`, by the sink's own codes, as recorded in a HeldKeyRecord
+// (held_keys.h). Each backend whose keys outlive their process knows how; for the others
+// there is nothing to do. False, with the reason, when the keys could not be reached.
+bool ReleaseKeysLeftDown(const std::string& sink, const std::string& target, const std::vector<std::uint16_t>& codes,
+                         std::string* pError);
+// XTest's part: a connection of its own to the display `target`.
+bool ReleaseXTestKeys(const std::string& target, const std::vector<std::uint16_t>& codes, std::string* pError);
+
 // Start-up choice: ORB_KEYS=xtest|uinput|record forces one; otherwise XTest when an X
 // display with the XTest extension is there, else uinput when /dev/uinput opens. Logs
 // the choice. With none available it logs the reason once and returns a NullKeySink;
