@@ -58,7 +58,7 @@ CoreRig::CoreRig(std::vector<std::uint8_t> table) : m_table(std::move(table)) {
     return blRead;
   };
   m_pCore = std::make_unique<CResidentCore>(m_view, m_queue, std::move(config));
-  m_pCore->Initialise(0, 0);
+  m_pCore->Initialise(0, 0, 0);
 }
 
 CoreRig::~CoreRig() { m_pCore->Destroy(); }

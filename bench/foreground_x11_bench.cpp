@@ -170,7 +170,7 @@ void BM_X11ActivationToProfile(benchmark::State& state) {
   rig.NameApplication(owners[1].Pid(), names[1]);
   ProfileRecord* const pProfiles[2] = {rig.RecordOf(names[0]), rig.RecordOf(names[1])};
   pTracker->SetListener([&rig](const platform::ForegroundWindow& front) {
-    rig.Core().CheckForegroundWindow(front.nWindow, front.nPid);
+    rig.Core().CheckForegroundWindow(front.nWindow, front.nPid, front.nStartTime);
   });
   pTracker->Current();
   Pager pager;

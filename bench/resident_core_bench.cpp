@@ -46,7 +46,7 @@ void BM_ForegroundChangeToProfile(benchmark::State& state) {
   }
   platform::FakeForegroundTracker tracker;
   tracker.SetListener([&rig](const platform::ForegroundWindow& front) {
-    rig.Core().CheckForegroundWindow(front.nWindow, front.nPid);
+    rig.Core().CheckForegroundWindow(front.nWindow, front.nPid, front.nStartTime);
   });
 
   std::uint64_t nWindow = 0x1000;

@@ -8,6 +8,7 @@
 #include "base/string_table.h"
 #include "base/tick_count.h"
 #include "base/write_log.h"
+#include "platform/keys/key_guard.h"
 #include "shell/already_running_message.h"
 #include "shell/command_line.h"
 #include "shell/instance_channel.h"
@@ -117,6 +118,8 @@ bool CResidentApp::InitInstance() {
   }
 
   WriteLog("Make main window : %d\r\n", TickCount());
+  // Before the window makes the key sink, which marks its keys in the guard's record.
+  platform::StartKeyGuard(RuntimeDirectory());
   {
     CMainDialog mainDialog(m_blSilent);
     m_pMainDialog = &mainDialog;

@@ -127,7 +127,8 @@ const ControlEntry* GetJogControl(const ProfileRecord* pProfile, std::int16_t nD
     return nullptr;
   }
   iJog.store(0);
-  return &EntryOf(*pProfile, nDelta == -1 ? CC_JOG_BACK : CC_JOG_FORE);
+  // The report that completes the step gives its direction; a fast spin reports -2 or less.
+  return &EntryOf(*pProfile, nDelta < 0 ? CC_JOG_BACK : CC_JOG_FORE);
 }
 
 const ControlEntry* GetShuttleControl(const ProfileRecord* pProfile, std::int16_t nDelta) {
@@ -144,8 +145,9 @@ const ControlEntry* GetShuttleControl(const ProfileRecord* pProfile, std::int16_
   }
   iShtl.store(0);
 
-  const int nDirection = nDelta == -1 ? 0 : 1;
-  const int nStep = nDelta == -1 ? -1 : 1;
+  // As for the jog: the sign of the completing report, whatever its size.
+  const int nDirection = nDelta < 0 ? 0 : 1;
+  const int nStep = nDelta < 0 ? -1 : 1;
   int nPosition = iShtlCmd.load() + nStep;
   // At the ends of the ring nothing plays and nothing is flushed: a repeating command of
   // the end position goes on.

@@ -61,7 +61,7 @@ CResidentCore::CResidentCore(ResidentView& view, MessageTarget& window, Resident
 
 CResidentCore::~CResidentCore() { Destroy(); }
 
-void CResidentCore::Initialise(std::uint64_t nFrontWindow, int nFrontPid) {
+void CResidentCore::Initialise(std::uint64_t nFrontWindow, int nFrontPid, std::uint64_t nFrontStartTime) {
   // A save killed before its rename left a whole table beside the data file.
   RemoveStaleTempFiles(m_config.dataFile);
   // A running companion editor owns the table: no table of our own until it hands one.
@@ -71,25 +71,29 @@ void CResidentCore::Initialise(std::uint64_t nFrontWindow, int nFrontPid) {
   m_hForegroundWnd = nFrontWindow;
   m_nForegroundPid = nFrontPid;
   m_nPrevPid = nFrontPid;
+  m_nPrevStartTime = nFrontStartTime;
   m_sTrayTip = LoadString(kIdsProductName, m_config.language);
   m_view.SetTrayTip(m_sTrayTip);
   SetModified(false);
 }
 
-void CResidentCore::CheckForegroundWindow(std::uint64_t nWindow, int nPid) {
+void CResidentCore::CheckForegroundWindow(std::uint64_t nWindow, int nPid, std::uint64_t nStartTime) {
   // Window managers clear the active window for a moment while they switch; "no window"
-  // keeps the application that was in front, or every switch would choose twice.
-  if (nWindow == 0 || nWindow == m_hForegroundWnd) {
+  // keeps the application that was in front, or every switch would choose twice. The same
+  // window id is not enough to stop here: X hands a closed window's id to the next client.
+  const bool blSameProcess = nPid == m_nPrevPid && nStartTime == m_nPrevStartTime;
+  if (nWindow == 0 || (nWindow == m_hForegroundWnd && blSameProcess)) {
     return;
   }
   m_hForegroundWnd = nWindow;
   m_nForegroundPid = nPid;
-  if (nPid != m_nPrevPid) {
+  if (!blSameProcess) {
     const bool blSelf = nPid != 0 && nPid == m_config.nOwnPid;
     m_blSelf.store(blSelf);
     WriteLog("CheckForegroundWindow: m_blSelf = %d\r\n", blSelf ? 1 : 0);
     m_window.Post(WM_SELECTPROFILE, 0, 0);
     m_nPrevPid = nPid;
+    m_nPrevStartTime = nStartTime;
   }
 }
 

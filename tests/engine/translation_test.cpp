@@ -194,9 +194,18 @@ TEST_F(TranslationTest, JogStepsEveryResolutionUnitsAndKeepsTheCountAcrossDirect
   EXPECT_EQ(WheelKey(-1), 0u);
   EXPECT_EQ(WheelKey(-1), 0u);
   EXPECT_EQ(WheelKey(-1), Key(test::VK_LEFT));
-  // -2 counts two units backward, but a step it completes takes the forward entry.
+  // A fast spin reports more than one unit at a time: the sign of the report that
+  // completes the step is its direction, whatever its size.
   EXPECT_EQ(WheelKey(-2), 0u);
-  EXPECT_EQ(WheelKey(-2), Key(test::VK_RIGHT));
+  EXPECT_EQ(WheelKey(-2), Key(test::VK_LEFT));
+  EXPECT_EQ(WheelKey(-3), 0u);
+  EXPECT_EQ(WheelKey(-3), Key(test::VK_LEFT));  // -6 reached: one step, the surplus dropped
+  EXPECT_EQ(iJog.load(), 0);
+  EXPECT_EQ(WheelKey(-32768), Key(test::VK_LEFT));
+  EXPECT_EQ(WheelKey(3), 0u);
+  EXPECT_EQ(WheelKey(-7), Key(test::VK_LEFT));  // 3 - 7 = -4, completed by a backward report
+  EXPECT_EQ(WheelKey(-3), 0u);
+  EXPECT_EQ(WheelKey(7), Key(test::VK_RIGHT));
   // In jog mode the shuttle side stays at rest.
   EXPECT_EQ(iShtlCmd.load(), kShuttleCentre);
   EXPECT_EQ(iShtl.load(), 0);
@@ -270,6 +279,20 @@ TEST_F(TranslationTest, ShuttleStopsAtItsEndsWithoutFlushing) {
   m_profile.Both(ShuttleCode(9, 0), {Key('P')});
   EXPECT_EQ(WheelKey(-1), Key('P'));
   EXPECT_EQ(iShtlCmd.load(), 9);
+}
+
+TEST_F(TranslationTest, ShuttleStepsTheWayOfTheCompletingReportWhateverItsSize) {
+  m_profile->dwFlags = Flags(0, 0, 3);
+  for (int p = 0; p <= 10; ++p) {
+    m_profile.Both(ShuttleCode(p, 0), {Key(static_cast<std::uint16_t>('a' + p))});
+    m_profile.Both(ShuttleCode(p, 1), {Key(static_cast<std::uint16_t>('A' + p))});
+  }
+  EXPECT_EQ(WheelKey(-2), 0u);
+  EXPECT_EQ(WheelKey(-2), Key('a' + 4));
+  EXPECT_EQ(iShtlCmd.load(), 4);
+  EXPECT_EQ(WheelKey(-5), Key('a' + 3));
+  EXPECT_EQ(WheelKey(4), Key('A' + 4));
+  EXPECT_EQ(iShtlCmd.load(), 4);
 }
 
 TEST_F(TranslationTest, CentreOnlyShuttleIsASteppingWheel) {

@@ -175,7 +175,8 @@ class ResidentCoreTest : public ::testing::Test {
   }
 
   // Pid 100: the program itself. The applications the test puts in front are pids 200+.
-  void Start(const std::vector<ProfileRecord>& table, std::uint64_t nFrontWindow = 1, int nFrontPid = 200) {
+  void Start(const std::vector<ProfileRecord>& table, std::uint64_t nFrontWindow = 1, int nFrontPid = 200,
+             std::uint64_t nFrontStartTime = 0) {
     const std::vector<std::uint8_t> bytes = WriteProfileTable(table);
     test::WriteFileBytes(m_dataFile, bytes.data(), bytes.size());
     ResidentConfig config;
@@ -195,7 +196,7 @@ class ResidentCoreTest : public ::testing::Test {
     config.pfnProfileLoaded = m_pfnProfileLoaded;
     config.findEditor = [this] { return m_nEditorPid; };
     m_pCore = std::make_unique<CResidentCore>(m_view, m_window, std::move(config));
-    m_pCore->Initialise(nFrontWindow, nFrontPid);
+    m_pCore->Initialise(nFrontWindow, nFrontPid, nFrontStartTime);
   }
   void Process(int nPid, const char* pExe, bool blVersion = false, std::uint32_t dwMS = 0) {
     m_processes[nPid] = platform::AppInfo{pExe, blVersion, dwMS, 0};
@@ -211,8 +212,8 @@ class ResidentCoreTest : public ::testing::Test {
       }
     }
   }
-  void Front(std::uint64_t nWindow, int nPid) {
-    m_pCore->CheckForegroundWindow(nWindow, nPid);
+  void Front(std::uint64_t nWindow, int nPid, std::uint64_t nStartTime = 0) {
+    m_pCore->CheckForegroundWindow(nWindow, nPid, nStartTime);
     Pump();
   }
   std::string CurrentExe() const {
@@ -618,6 +619,30 @@ TEST_F(ResidentCoreTest, OnlyAChangeOfProcessChoosesAgainAndTheOwnWindowSetsSelf
   EXPECT_EQ(std::count(m_handled.begin(), m_handled.end(), WM_SELECTPROFILE), 2);
 }
 
+TEST_F(ResidentCoreTest, ANewProgramInAReusedWindowIdOrUnderAReusedPidChoosesAgain) {
+  Process(201, "EDIT.EXE");
+  Process(202, "XEV");
+  Start({Record("EDIT.EXE", "Edit", 0), Record("XEV", "Xev", 0)}, 1, 201, 7000);
+  Front(2, 201, 7000);  // another window of the process in front at start
+  EXPECT_TRUE(m_handled.empty());
+  Front(3, 200, 6000);
+  Front(2, 201, 7000);
+  ASSERT_EQ(CurrentExe(), "EDIT.EXE");
+  // The editor closes and X hands its window id to the next client: the window manager
+  // names the same id again, now for another process.
+  Front(2, 202, 9000);
+  EXPECT_EQ(CurrentExe(), "XEV");
+  // The editor starts again under the same id and the pid of the one before.
+  Process(202, "EDIT.EXE");
+  Front(2, 202, 9500);
+  EXPECT_EQ(CurrentExe(), "EDIT.EXE");
+  // The same process named again, or another of its windows: nothing to choose.
+  m_handled.clear();
+  Front(2, 202, 9500);
+  Front(4, 202, 9500);
+  EXPECT_TRUE(m_handled.empty());
+}
+
 TEST_F(ResidentCoreTest, SelectorsToggleTheLiveFlagsAndTheTipAndBitsFollow) {
   Process(201, "BOTH.EXE");
   Process(202, "PLAIN.EXE");
@@ -745,11 +770,20 @@ TEST_F(ResidentCoreTest, AHostModeProfileIsPolledWhileItIsCurrent) {
   Start({Record("HOSTED.EXE", "Hosted", PF_HOSTMODE), Record("EDIT.EXE", "Edit", 0)});
   Front(2, 201);
   EXPECT_TRUE(m_view.blPolling);
-  m_pCore->PollHostMode();
-  Pump();
-  EXPECT_EQ(m_handled.back(), WM_MODECHANGE);
+  // Each poll asks the window to read the editor's mode again: WM_MODECHANGE with 1, and
+  // nothing else (0 would only redraw the tip, 2 would flip DECK/FILE).
+  for (int i = 0; i < 2; ++i) {
+    m_pCore->PollHostMode();
+    const auto posted = m_window.Take();
+    ASSERT_EQ(posted.size(), 1u);
+    EXPECT_EQ(posted.front().nMsg, WM_MODECHANGE);
+    EXPECT_EQ(posted.front().wParam, 1u);
+  }
   Front(3, 202);
   EXPECT_FALSE(m_view.blPolling);
+  // A poll that comes late, after the profile changed, asks for nothing.
+  m_pCore->PollHostMode();
+  EXPECT_TRUE(m_window.Take().empty());
 }
 
 }  // namespace

@@ -4,12 +4,15 @@
 // double-clicked, the end by SIGTERM; and, on a display of the test's own, no tray host.
 #include <gtest/gtest.h>
 
+#include <X11/keysym.h>
+
 #include <algorithm>
 
 #include <sys/wait.h>
 
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -32,6 +35,7 @@ constexpr const char* kCaption = "SpinPad TK-4";
 // Button usages of the simulated controller (resources/hid/controller_descriptor.hex,
 // device/control_code.cpp): usage 3 is PGM1, 10 the DECK/FILE selector, 13 PLAY.
 constexpr int kPgm1 = 3;
+constexpr int kPgm2 = 9;
 constexpr int kDeckFile = 10;
 constexpr int kPlay = 13;
 
@@ -64,6 +68,9 @@ file = { label = "DECK/FILE", keys = ["F2"] }
 [profile.controls.PLAY]
 deck = { label = "Play", keys = ["D"] }
 file = { label = "Play", keys = ["F"] }
+
+[profile.controls.PGM2]
+both = { label = "Copy", repeat = true, keys = ["Ctrl+Shift+C"] }
 
 [[profile]]
 app = "Second Client"
@@ -376,6 +383,26 @@ TEST_F(OrbSystem, UnpluggedAndPluggedInThreeTimesTheKeysStillArrive) {
   EXPECT_EQ(LogCount("Device Removed!"), 3u);
   EXPECT_EQ(LogCount("Controller connected!"), 4u);
   EndOrb(*pOrb);
+}
+
+TEST_F(OrbSystem, KilledWhileARepeatingCommandHoldsItsKeysTheyAreUpWithinASecond) {
+  KeyClient client = StartClient("x11_key_client", false);
+  auto pSimulator = StartSimulator();
+  auto pOrb = StartOrbAndWait();
+  ASSERT_TRUE(WaitForLogCount("Profile : Key Client", 1)) << Log();
+  // Ctrl+Shift+C over and over: its keys are down most of the time.
+  Press(*pSimulator, kPgm2);
+  ASSERT_TRUE(client.pProcess->WaitForLine("press c", kWait));
+  const std::vector<unsigned long> keys = {XK_Control_L, XK_Shift_L, XK_c};
+  ASSERT_TRUE(WaitUntil([&] { return m_windows.KeysDown(keys).size() == 3; }, kWait));
+  ASSERT_TRUE(pOrb->Signal(SIGKILL));
+  const auto killed = std::chrono::steady_clock::now();
+  EXPECT_TRUE(WaitUntil([&] { return m_windows.KeysDown(keys).empty(); }, std::chrono::seconds(1)))
+      << m_windows.KeysDown(keys).size() << " key(s) still down a second after the kill";
+  const auto took = std::chrono::steady_clock::now() - killed;
+  std::printf("keys up %lld ms after SIGKILL\n",
+              static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
+  pOrb->WaitForExit(kExitTimeout);
 }
 
 TEST_F(OrbSystem, DoubleClickingTheTrayIconShowsTheWindow) {

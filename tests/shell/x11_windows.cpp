@@ -110,4 +110,18 @@ void X11Windows::Close(unsigned long window) {
   XFlush(pDisplay);
 }
 
+std::vector<unsigned long> X11Windows::KeysDown(const std::vector<unsigned long>& keysyms) {
+  Display* pDisplay = AsDisplay(m_pDisplay);
+  char keys[32] = {};
+  XQueryKeymap(pDisplay, keys);
+  std::vector<unsigned long> down;
+  for (const unsigned long nKeysym : keysyms) {
+    const KeyCode nCode = XKeysymToKeycode(pDisplay, nKeysym);
+    if (nCode != 0 && ((keys[nCode / 8] >> (nCode % 8)) & 1) != 0) {
+      down.push_back(nKeysym);
+    }
+  }
+  return down;
+}
+
 }  // namespace orb::test

@@ -1,5 +1,6 @@
 #pragma once
-// A look at the X display from a test: the top-level windows of a process, by title.
+// A look at the X display from a test: the top-level windows of a process, by title, and
+// the keys held down.
 
 #include <sys/types.h>
 
@@ -23,6 +24,9 @@ class X11Windows final {
 
   // Asks the window to close, as its close box would (WM_DELETE_WINDOW).
   void Close(unsigned long window);
+
+  // The keys among `keysyms` that the server holds down now (XQueryKeymap).
+  std::vector<unsigned long> KeysDown(const std::vector<unsigned long>& keysyms);
 
  private:
   void Collect(unsigned long window, pid_t pid, const std::string& title, std::vector<unsigned long>& found);

@@ -15,9 +15,13 @@
 
 namespace orb::platform {
 
+// The application in front: a window and the process behind it. Ids are handed on (X
+// gives a new client the ids of one that just closed, pids come round again), so the
+// front changes when any of the three does.
 struct ForegroundWindow {
-  std::uint64_t nWindow = 0;  // the backend's window id; 0: no window in front
-  int nPid = 0;               // 0: unknown (a remote client, a server that cannot tell)
+  std::uint64_t nWindow = 0;     // the backend's window id; 0: no window in front
+  int nPid = 0;                  // 0: unknown (a remote client, a server that cannot tell)
+  std::uint64_t nStartTime = 0;  // the process's start time (process_start.h); 0: unknown
 
   bool operator==(const ForegroundWindow&) const = default;
 };

@@ -19,6 +19,7 @@
 #include "base/write_log.h"
 #include "platform/foreground/foreground_tracker.h"
 #include "platform/foreground/sway_ipc.h"
+#include "platform/process/process_start.h"
 
 namespace orb::platform {
 namespace {
@@ -75,7 +76,7 @@ class SwayForegroundTracker final : public ForegroundTracker {
     if (!m_blBroken && WriteAll(m_fd.Get(), sway::EncodeMessage(sway::kGetTree, "")) &&
         AwaitReply(sway::kGetTree, &payload, &error)) {
       if (const auto focused = sway::FocusedInTree(payload)) {
-        m_last = *focused;
+        m_last = WithStartTime(*focused);
       } else {
         WriteLog("ForegroundTracker: sway's tree was not understood\r\n");
       }
@@ -185,10 +186,15 @@ class SwayForegroundTracker final : public ForegroundTracker {
     std::string payload;
     while (!m_blBroken && TakeMessage(&header, &payload)) {
       const auto front = sway::FrontAfterEvent(header.nType, payload, m_last);
-      if (!front || *front == m_last) {
+      if (!front) {
         continue;
       }
-      m_last = *front;
+      // A pid taken over by a new program is a new application too.
+      const ForegroundWindow next = WithStartTime(*front);
+      if (next == m_last) {
+        continue;
+      }
+      m_last = next;
       if (blTell && m_listener) {
         m_listener(m_last);
       }
@@ -223,6 +229,11 @@ class SwayForegroundTracker final : public ForegroundTracker {
   UniqueFd m_quietWriteEnd;  // kept open so that the pipe never reads as ended
   std::vector<std::uint8_t> m_buffer;
   bool m_blBroken = false;
+  static ForegroundWindow WithStartTime(ForegroundWindow front) {
+    front.nStartTime = front.nPid != 0 ? ProcessStartTime(front.nPid) : 0;
+    return front;
+  }
+
   ForegroundWindow m_last;
   Listener m_listener;
 };

@@ -20,6 +20,7 @@
 #include "base/write_log.h"
 #include "platform/foreground/foreground_tracker.h"
 #include "platform/foreground/foreground_tracker_x11.h"
+#include "platform/process/process_start.h"
 
 namespace orb::platform {
 namespace {
@@ -145,8 +146,7 @@ class X11ForegroundTracker final : public ForegroundTracker {
 
   ForegroundWindow Current() override {
     ErrorTrap trap(m_pDisplay.get());
-    const Window nWindow = ReadActiveWindow();
-    m_last = ForegroundWindow{nWindow, PidOf(nWindow)};
+    m_last = FrontNow();
     // Events that came in with these replies sit in Xlib's queue, where no poll would see
     // them. They were sent before the replies, so the value just read is newer: drop them.
     Display* pDisplay = m_pDisplay.get();
@@ -168,10 +168,12 @@ class X11ForegroundTracker final : public ForegroundTracker {
       // Reading the property may pull more events into Xlib's queue, where no poll would
       // see them: drain again after every read, until a pass finds nothing new. Several
       // notifies in one pass need one read, as all of them would read the value now.
+      // The process is asked again even for the same id: a window manager names the id of
+      // a closed window again when a new client is given it.
       while (DrainActiveWindowNotifies()) {
-        const Window nWindow = ReadActiveWindow();
-        if (nWindow != m_last.nWindow) {
-          m_last = ForegroundWindow{nWindow, PidOf(nWindow)};
+        const ForegroundWindow front = FrontNow();
+        if (front != m_last) {
+          m_last = front;
           blChanged = true;
         }
       }
@@ -196,6 +198,13 @@ class X11ForegroundTracker final : public ForegroundTracker {
                                 event.xproperty.atom == m_atoms.nActiveWindow);
     }
     return blTouched;
+  }
+
+  // The window in front and its process as they are now. Call inside an ErrorTrap.
+  ForegroundWindow FrontNow() {
+    const Window nWindow = ReadActiveWindow();
+    const int nPid = PidOf(nWindow);
+    return ForegroundWindow{nWindow, nPid, ProcessStartTime(nPid)};
   }
 
   // 0 when no window is in front (None, a deleted property, a window manager gone).

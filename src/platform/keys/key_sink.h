@@ -76,6 +76,15 @@ bool XTestKeySinkBuilt();
 bool UinputKeySinkBuilt();
 bool WaylandKeySinkBuilt();
 
+// Lets go of keys a process that is gone left down through the sink named `sink` (its
+// Name()) on `target`, by the sink's own codes, as recorded in a HeldKeyRecord
+// (held_keys.h). Each backend whose keys outlive their process knows how; for the others
+// there is nothing to do. False, with the reason, when the keys could not be reached.
+bool ReleaseKeysLeftDown(const std::string& sink, const std::string& target, const std::vector<std::uint16_t>& codes,
+                         std::string* pError);
+// XTest's part: a connection of its own to the display `target`.
+bool ReleaseXTestKeys(const std::string& target, const std::vector<std::uint16_t>& codes, std::string* pError);
+
 // Start-up choice: ORB_KEYS=xtest|uinput|wayland|record forces one. Otherwise, in a
 // Wayland session (XDG_SESSION_TYPE or WAYLAND_DISPLAY says so), the compositor's virtual
 // keyboard, else uinput, else XTest (which reaches XWayland's windows only); in any other

@@ -15,6 +15,10 @@ std::unique_ptr<KeySink> CreateXTestKeySink(const char*, std::string* pReason) {
   *pReason = "this build has no XTest output";
   return nullptr;
 }
+bool ReleaseXTestKeys(const std::string&, const std::vector<std::uint16_t>&, std::string* pError) {
+  *pError = "this build has no XTest output";
+  return false;
+}
 #endif
 #if !ORB_WITH_UINPUT
 bool UinputKeySinkBuilt() { return false; }
@@ -127,6 +131,19 @@ std::unique_ptr<KeySink> SelectKeySink(const Clock& clock) {
     return Chosen(std::move(pSink));
   }
   return NoneAvailable(tried + reason);
+}
+
+bool ReleaseKeysLeftDown(const std::string& sink, const std::string& target, const std::vector<std::uint16_t>& codes,
+                         std::string* pError) {
+  if (codes.empty()) {
+    return true;
+  }
+  if (sink == "XTest") {
+    return ReleaseXTestKeys(target, codes, pError);
+  }
+  // uinput: the kernel lets the keys go as the device goes. "record", "none": nothing
+  // was ever down.
+  return true;
 }
 
 std::string KeySinkUnavailableReason() {

@@ -19,6 +19,7 @@
 #include <mutex>
 
 #include "base/write_log.h"
+#include "platform/keys/held_keys.h"
 #include "platform/keys/key_sink.h"
 #include "platform/keys/virtual_keys.h"
 
@@ -33,9 +34,23 @@ bool IsServerActionKeysym(KeySym nKeysym) {
 
 class XTestKeySink final : public KeySink {
  public:
-  explicit XTestKeySink(Display* pDisplay) : m_pDisplay(pDisplay) {}
+  explicit XTestKeySink(Display* pDisplay) : m_pDisplay(pDisplay), m_pHeld(HeldKeyRecord::Installed()) {
+    // The server keeps an XTest key down when its client goes: the record lets the key
+    // guard or the next start release it.
+    if (m_pHeld != nullptr) {
+      m_pHeld->SetSink(Name(), DisplayString(pDisplay));
+    }
+  }
 
   ~XTestKeySink() override {
+    for (KeyCode& nKeyCode : m_pressedOn) {
+      if (nKeyCode != 0) {
+        XTestFakeKeyEvent(m_pDisplay, nKeyCode, False, CurrentTime);
+        XSync(m_pDisplay, False);
+        Held(nKeyCode, true);
+        nKeyCode = 0;
+      }
+    }
     if (m_nScratchKeyCode != 0 && m_nScratchKeysym != NoSymbol) {
       KeySym nNone = NoSymbol;
       XChangeKeyboardMapping(m_pDisplay, m_nScratchKeyCode, 1, &nNone, 1);
@@ -60,8 +75,14 @@ class XTestKeySink final : public KeySink {
         m_pressedOn[nVk] = nKeyCode;
       }
     }
+    if (!blUp) {
+      Held(nKeyCode, false);  // marked before it can be down
+    }
     XTestFakeKeyEvent(m_pDisplay, nKeyCode, blUp ? False : True, CurrentTime);
     XFlush(m_pDisplay);
+    if (blUp) {
+      Held(nKeyCode, true);  // the release is on its way: the server gets it even if we end now
+    }
   }
 
   const char* Name() const override { return "XTest"; }
@@ -150,6 +171,17 @@ class XTestKeySink final : public KeySink {
     }
   }
 
+  void Held(KeyCode nKeyCode, bool blUp) {
+    if (m_pHeld == nullptr) {
+      return;
+    }
+    if (blUp) {
+      m_pHeld->MarkUp(nKeyCode);
+    } else {
+      m_pHeld->MarkDown(nKeyCode);
+    }
+  }
+
   // A missing key is logged once, not at every press.
   bool FirstLoss(std::uint8_t nVk) {
     const bool blFirst = !m_logged.test(nVk);
@@ -158,6 +190,7 @@ class XTestKeySink final : public KeySink {
   }
 
   Display* m_pDisplay;
+  HeldKeyRecord* m_pHeld;  // null: no record kept (tests, tools)
   std::mutex m_m;
   std::bitset<256> m_logged;
   std::array<KeyCode, 256> m_pressedOn{};  // keycode each virtual key went down on
@@ -168,6 +201,34 @@ class XTestKeySink final : public KeySink {
 }  // namespace
 
 bool XTestKeySinkBuilt() { return true; }
+
+bool ReleaseXTestKeys(const std::string& target, const std::vector<std::uint16_t>& codes, std::string* pError) {
+  Display* pDisplay = XOpenDisplay(target.c_str());
+  if (pDisplay == nullptr) {
+    *pError = "cannot open the X display \"" + target + "\"";
+    return false;
+  }
+  int nEventBase = 0;
+  int nErrorBase = 0;
+  int nMajor = 0;
+  int nMinor = 0;
+  if (!XTestQueryExtension(pDisplay, &nEventBase, &nErrorBase, &nMajor, &nMinor)) {
+    *pError = "the X display \"" + target + "\" has no XTest extension";
+    XCloseDisplay(pDisplay);
+    return false;
+  }
+  XTestGrabControl(pDisplay, True);
+  // A release of a key that is up is dropped by the server: the record may name more
+  // than was down (it is marked before the press), never less.
+  for (const std::uint16_t nCode : codes) {
+    if (nCode >= 8 && nCode <= 255) {
+      XTestFakeKeyEvent(pDisplay, nCode, False, CurrentTime);
+    }
+  }
+  XSync(pDisplay, False);
+  XCloseDisplay(pDisplay);
+  return true;
+}
 
 std::unique_ptr<KeySink> CreateXTestKeySink(const char* pDisplayName, std::string* pReason) {
   Display* pDisplay = XOpenDisplay(pDisplayName);

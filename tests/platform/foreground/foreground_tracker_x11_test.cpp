@@ -23,12 +23,14 @@
 #include "base/log_capture.h"
 #include "platform/foreground/foreground_tracker.h"
 #include "platform/foreground/foreground_tracker_x11.h"
+#include "platform/process/process_start.h"
 
 namespace orb::platform {
 
 // Failures name the window and the pid, not the bytes.
 void PrintTo(const ForegroundWindow& window, std::ostream* pOut) {
-  *pOut << "{window 0x" << std::hex << window.nWindow << std::dec << ", pid " << window.nPid << "}";
+  *pOut << "{window 0x" << std::hex << window.nWindow << std::dec << ", pid " << window.nPid << ", started "
+        << window.nStartTime << "}";
 }
 
 namespace {
@@ -87,7 +89,8 @@ class WindowClient {
       return false;
     }
     m_nWindow = std::stoul(line.substr(7));
-    return m_nWindow != 0;
+    m_nStartTime = ProcessStartTime(static_cast<int>(m_pid));
+    return m_nWindow != 0 && m_nStartTime != 0;
   }
 
   // Destroys the window; the client stays connected.
@@ -113,6 +116,8 @@ class WindowClient {
 
   int Pid() const { return static_cast<int>(m_pid > 0 ? m_pid : m_nExitedPid); }
   Window Id() const { return m_nWindow; }
+  // Its window with the process behind it, as the tracker should report it.
+  ForegroundWindow Front() const { return {m_nWindow, Pid(), m_nStartTime}; }
 
  private:
   bool ReadLine(std::string& line, Clock::time_point deadline) {
@@ -140,6 +145,7 @@ class WindowClient {
   int m_nStdin = -1;
   int m_nStdout = -1;
   Window m_nWindow = 0;
+  std::uint64_t m_nStartTime = 0;
   std::string m_buffer;
 };
 
@@ -320,7 +326,7 @@ class X11ForegroundTrackerTest : public ::testing::Test {
   void ExpectEachReportIsAChange(const ForegroundWindow& start) const {
     ForegroundWindow previous = start;
     for (const ForegroundWindow& window : m_reports) {
-      EXPECT_NE(window.nWindow, previous.nWindow) << "reported again without a change";
+      EXPECT_NE(window, previous) << "reported again without a change";
       EXPECT_TRUE(window.nWindow != 0 || window.nPid == 0) << "a pid for no window";
       previous = window;
     }
@@ -338,9 +344,9 @@ TEST_F(X11ForegroundTrackerTest, ReportsEachWindowBroughtToFrontWithItsOwnersPid
   ASSERT_TRUE(m_pager.BringToFront(withPid.Id()));
   auto pTracker = Track();
   ASSERT_NE(pTracker, nullptr);
-  const ForegroundWindow first{withPid.Id(), withPid.Pid()};
+  const ForegroundWindow first = withPid.Front();
   // The server knows a local client's pid, whether or not its window says it.
-  const ForegroundWindow second{withoutPid.Id(), withoutPid.Pid()};
+  const ForegroundWindow second = withoutPid.Front();
   ASSERT_EQ(pTracker->Current(), first);
 
   ASSERT_TRUE(m_pager.BringToFront(second.nWindow));
@@ -377,7 +383,7 @@ TEST_F(X11ForegroundTrackerTest, WithoutXResOnlyAWindowMadeOnThisMachineNamesIts
     ASSERT_TRUE(m_pager.BringToFront(pClient->Id()));
     ASSERT_TRUE(WaitForReportOf(*pTracker, pClient->Id()));
   }
-  EXPECT_EQ(Windows(), (std::vector<ForegroundWindow>{{local.Id(), local.Pid()}, {silent.Id(), 0}, {remote.Id(), 0}}));
+  EXPECT_EQ(Windows(), (std::vector<ForegroundWindow>{local.Front(), {silent.Id(), 0}, {remote.Id(), 0}}));
   ExpectEachReportIsAChange(start);
 }
 
@@ -416,7 +422,7 @@ TEST_F(X11ForegroundTrackerTest, AWindowGoneBeforeTheQueryIsReportedWithoutAPidA
   // Tracking goes on.
   ASSERT_TRUE(m_pager.BringToFront(next.Id()));
   ASSERT_TRUE(WaitForReportOf(*pTracker, next.Id()));
-  EXPECT_EQ(m_reports.back(), (ForegroundWindow{next.Id(), next.Pid()}));
+  EXPECT_EQ(m_reports.back(), next.Front());
 }
 
 TEST_F(X11ForegroundTrackerTest, WhenTheWindowInFrontGoesTheNextOneIsReported) {
@@ -429,7 +435,7 @@ TEST_F(X11ForegroundTrackerTest, WhenTheWindowInFrontGoesTheNextOneIsReported) {
   auto pTracker = Track();
   ASSERT_NE(pTracker, nullptr);
   const ForegroundWindow start = pTracker->Current();
-  ASSERT_EQ(start, (ForegroundWindow{destroyed.Id(), destroyed.Pid()}));
+  ASSERT_EQ(start, destroyed.Front());
 
   // openbox gives the focus back to the window that had it before.
   ASSERT_TRUE(destroyed.DestroyWindow());
@@ -442,9 +448,33 @@ TEST_F(X11ForegroundTrackerTest, WhenTheWindowInFrontGoesTheNextOneIsReported) {
   quits.Stop();
   ASSERT_TRUE(WaitForReportOf(*pTracker, stays.Id()));
 
-  EXPECT_EQ(Windows(), (std::vector<ForegroundWindow>{
-                           {stays.Id(), stays.Pid()}, {quits.Id(), quits.Pid()}, {stays.Id(), stays.Pid()}}));
+  EXPECT_EQ(Windows(), (std::vector<ForegroundWindow>{stays.Front(), quits.Front(), stays.Front()}));
   ExpectEachReportIsAChange(start);
+}
+
+TEST_F(X11ForegroundTrackerTest, AWindowIdHandedToANewClientIsANewFront) {
+  // The server gives a new client the lowest free slot, and with it the ids of the client
+  // that last had it: one that ends, then one alike, make the same window.
+  WindowClient old;
+  ASSERT_TRUE(Start(old, {}));
+  auto pTracker = Track();
+  ASSERT_NE(pTracker, nullptr);
+  const ForegroundWindow closed = pTracker->Current();
+  ASSERT_EQ(closed, old.Front());
+  old.Stop();
+  WindowClient next;
+  ASSERT_TRUE(Start(next, {}));
+  ASSERT_EQ(next.Id(), closed.nWindow) << "the server did not hand the id on; nothing to test";
+  ASSERT_NE(next.Front(), closed);
+
+  // The window manager named the same id before and after (openbox may keep naming a
+  // closed window until the next comes). Read in one go, the property says what it said.
+  ASSERT_TRUE(WaitReadable(pTracker->Fd(), Clock::now() + std::chrono::seconds(20)));
+  pTracker->Dispatch();
+  ASSERT_FALSE(m_reports.empty()) << "the new client's window was taken for the old one";
+  EXPECT_EQ(m_reports.back(), next.Front());
+  EXPECT_EQ(pTracker->Current(), next.Front());
+  ExpectEachReportIsAChange(closed);
 }
 
 // Restores the root window's _NET_SUPPORTED as the window manager wrote it.
