@@ -73,8 +73,10 @@ void CResidentCore::Initialise(std::uint64_t nFrontWindow, int nFrontPid) {
 
 void CResidentCore::CheckForegroundWindow(std::uint64_t nWindow, int nPid) {
   // Window managers clear the active window for a moment while they switch; "no window"
-  // keeps the application that was in front, or every switch would choose twice.
-  if (nWindow == 0 || nWindow == m_hForegroundWnd) {
+  // keeps the application that was in front, or every switch would choose twice. The X
+  // server gives a client that connects after another has gone that client's window ids
+  // again, so a known id of another process is a new window.
+  if (nWindow == 0 || (nWindow == m_hForegroundWnd && nPid == m_nForegroundPid)) {
     return;
   }
   m_hForegroundWnd = nWindow;

@@ -414,6 +414,18 @@ TEST_F(ResidentCoreTest, OnlyAChangeOfProcessChoosesAgainAndTheOwnWindowSetsSelf
   EXPECT_EQ(std::count(m_handled.begin(), m_handled.end(), WM_SELECTPROFILE), 2);
 }
 
+// A player closed and another started: the new one's first window may carry the id the
+// closed one's had (the X server hands a new client the ids of one that has gone).
+TEST_F(ResidentCoreTest, AWindowIdReusedByAnotherProcessChoosesAgain) {
+  Process(201, "EDIT.EXE");
+  Process(202, "VIEW.EXE");
+  Start({Record("EDIT.EXE", "Edit", 0), Record("VIEW.EXE", "View", 0)}, 7, 201);
+  Front(7, 202);
+  EXPECT_EQ(CurrentExe(), "VIEW.EXE");
+  Front(7, 202);
+  EXPECT_EQ(std::count(m_handled.begin(), m_handled.end(), WM_SELECTPROFILE), 1);
+}
+
 TEST_F(ResidentCoreTest, SelectorsToggleTheLiveFlagsAndTheTipAndBitsFollow) {
   Process(201, "BOTH.EXE");
   Process(202, "PLAIN.EXE");
