@@ -169,9 +169,12 @@ class X11ForegroundTracker final : public ForegroundTracker {
       // see them: drain again after every read, until a pass finds nothing new. Several
       // notifies in one pass need one read, as all of them would read the value now.
       while (DrainActiveWindowNotifies()) {
+        // A client that connects after another has gone gets that client's window ids
+        // again: the same id in front may be another process's window now.
         const Window nWindow = ReadActiveWindow();
-        if (nWindow != m_last.nWindow) {
-          m_last = ForegroundWindow{nWindow, PidOf(nWindow)};
+        const int nPid = PidOf(nWindow);
+        if (nWindow != m_last.nWindow || nPid != m_last.nPid) {
+          m_last = ForegroundWindow{nWindow, nPid};
           blChanged = true;
         }
       }
