@@ -5,8 +5,11 @@
 
 #include <array>
 #include <cstring>
+#include <map>
 #include <set>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "platform/text/text_codec.h"
 #include "profiles/profile_table.h"
@@ -35,19 +38,21 @@ bool IsShuttle(int k) { return k >= 16; }
 bool IsEmpty(const KeyCommand& command) { return KeyStrokeVirtualKey(command.keys[0]) == 0; }
 
 TEST(DefaultTables, SizesAndHeaderOfTheirDump) {
-  EXPECT_EQ(DefaultTable(UiLanguage::English).size(), 75120u);
-  EXPECT_EQ(DefaultTable(UiLanguage::Japanese).size(), 80128u);
+  EXPECT_EQ(DefaultTable(UiLanguage::English).size(), 115184u);
+  EXPECT_EQ(DefaultTable(UiLanguage::Japanese).size(), 115184u);
   EXPECT_EQ(DumpTableText(Table(UiLanguage::English), TableLanguage::English)
-                .rfind("# ORB profile table: 15 records, 75120 bytes\n", 0),
+                .rfind("# ORB profile table: 23 records, 115184 bytes\n", 0),
             0u);
   EXPECT_EQ(DumpTableText(Table(UiLanguage::Japanese), TableLanguage::Japanese)
-                .rfind("# ORB profile table: 16 records, 80128 bytes\n", 0),
+                .rfind("# ORB profile table: 23 records, 115184 bytes\n", 0),
             0u);
 }
 
-TEST(DefaultTables, TheFirstFifteenRowsDifferOnlyInTheLabelsLanguage) {
+// Both languages name the same applications in the same order, with the same keys.
+TEST(DefaultTables, EveryRowDiffersOnlyInTheLabelsLanguage) {
   const auto english = Table(UiLanguage::English);
   const auto japanese = Table(UiLanguage::Japanese);
+  ASSERT_EQ(english.size(), japanese.size());
   for (std::size_t i = 0; i < english.size(); ++i) {
     ProfileRecord en = english[i];
     ProfileRecord ja = japanese[i];
@@ -218,6 +223,93 @@ TEST(DefaultTables, ReservedFieldsNamesAndLeftovers) {
       }
     }
     EXPECT_TRUE(blLeftovers);  // some labels hold the rest of an older text after the NUL
+  }
+}
+
+const ProfileRecord* FindRow(const std::vector<ProfileRecord>& table, std::string_view exe) {
+  for (const ProfileRecord& row : table) {
+    if (FieldText(row.szExeName) == exe) return &row;
+  }
+  return nullptr;
+}
+
+// The settings window finds a profile by its display name, so two rows with one name would
+// hide the second; and an executable named twice must be told apart by its version.
+TEST(DefaultTables, NamesAreUniqueAndSharedExecutablesHaveVersionRules) {
+  for (UiLanguage language : {UiLanguage::English, UiLanguage::Japanese}) {
+    std::set<std::string> names;
+    std::map<std::string, int> exes;
+    for (const ProfileRecord& row : Table(language)) {
+      EXPECT_TRUE(names.insert(std::string(FieldText(row.szAppName))).second) << FieldText(row.szAppName);
+      ++exes[std::string(FieldText(row.szExeName))];
+    }
+    for (const auto& [exe, nCount] : exes) {
+      if (nCount > 1) {
+        EXPECT_NE(VersionRule(FindRow(Table(language), exe)->dwFlags), 0u) << exe;
+      }
+    }
+  }
+}
+
+// A shuttle ring stops at the last position that has a command (translation never enters
+// an empty one): a row that uses the ring beyond its centre fills all eleven positions.
+TEST(DefaultTables, AShuttleRingReachesBothEnds) {
+  for (const ProfileRecord& row : Table(UiLanguage::English)) {
+    int nFilled = 0;
+    for (int k = 16; k < kControlEntries; ++k) {
+      if (k != kCentreLeft && k != kCentreRight) {
+        nFilled += IsEmpty(row.entries[k].deck) ? 0 : 1;
+      }
+    }
+    EXPECT_TRUE(nFilled == 0 || nFilled == 20) << FieldText(row.szAppName) << ": " << nFilled;
+  }
+}
+
+// The rows of applications checked against their own key maps.
+TEST(DefaultTables, NativeRowsPlayTheApplicationsOwnKeys) {
+  const auto table = Table(UiLanguage::English);
+  constexpr int kBack = 6, kFore = 7, kIn = 10, kOut = 11;
+  constexpr int kP4Right = 17 + 2 * 9, kP5Right = 17 + 2 * 10, kM5Left = 16;
+
+  // Shotcut: previous/next edit are Alt+Left/Right; I/O trim in the timeline; the speeds
+  // that K + L x n really give.
+  const ProfileRecord* pShotcut = FindRow(table, "SHOTCUT");
+  ASSERT_NE(pShotcut, nullptr);
+  EXPECT_EQ(Strokes(pShotcut->entries[kBack].file), "Alt+Left");
+  EXPECT_EQ(Strokes(pShotcut->entries[kFore].file), "Alt+Right");
+  EXPECT_EQ(FieldText(pShotcut->entries[kIn].deck.szLabel), "Set In/Trim In");
+  EXPECT_EQ(FieldText(pShotcut->entries[kP4Right].deck.szLabel), "Play 8x");
+  EXPECT_EQ(Strokes(pShotcut->entries[kP5Right].deck), "L");
+  EXPECT_EQ(FieldText(pShotcut->entries[kP5Right].deck.szLabel), "Play 16x");
+
+  const ProfileRecord* pKdenlive = FindRow(table, "KDENLIVE");
+  ASSERT_NE(pKdenlive, nullptr);
+  EXPECT_EQ(Strokes(pKdenlive->entries[kP4Right].deck), "K, L, L, L, L");
+  EXPECT_EQ(FieldText(pKdenlive->entries[kP4Right].deck.szLabel), "Play 3x");
+  EXPECT_EQ(FieldText(pKdenlive->entries[kP5Right].deck.szLabel), "Play 5.5x");
+  EXPECT_EQ(Strokes(pKdenlive->entries[kM5Left].deck), "J");
+
+  // VLC 3 has no A-B loop key: IN and OUT send nothing.
+  const ProfileRecord* pVlc = FindRow(table, "VLC");
+  ASSERT_NE(pVlc, nullptr);
+  for (int k : {kIn, kOut}) {
+    EXPECT_TRUE(IsEmpty(pVlc->entries[k].deck) && IsEmpty(pVlc->entries[k].file)) << k;
+  }
+
+  // Avidemux as its current builds and its AppImage run; Flowblade's cuts the other way
+  // round; OpenShot's K toggles play, so its wheel only steps frames.
+  for (std::string_view exe : {"AVIDEMUX3_QT6", "AVIDEMUX3_PORTABLE", "PITIVI", "AUDACITY", "SMPLAYER"}) {
+    EXPECT_NE(FindRow(table, exe), nullptr) << exe;
+  }
+  const ProfileRecord* pFlowblade = FindRow(table, "FLOWBLADE");
+  ASSERT_NE(pFlowblade, nullptr);
+  EXPECT_EQ(Strokes(pFlowblade->entries[kBack].file), "Down");
+  EXPECT_EQ(Strokes(pFlowblade->entries[kFore].file), "Up");
+  const ProfileRecord* pOpenShot = FindRow(table, "OPENSHOT-QT");
+  ASSERT_NE(pOpenShot, nullptr);
+  EXPECT_EQ(pOpenShot->dwFlags & PF_JOGSHUTTLE, 0u);
+  for (const ControlEntry& entry : pOpenShot->entries) {
+    EXPECT_EQ(Strokes(entry.deck).find('K'), std::string::npos);
   }
 }
 

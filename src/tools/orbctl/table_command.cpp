@@ -10,6 +10,7 @@
 #include "profiles/table_check.h"
 #include "base/string_table.h"
 #include "profiles/table_text.h"
+#include "tools/orbctl/table_markdown.h"
 
 namespace orb::orbctl {
 namespace {
@@ -22,11 +23,15 @@ const char kUsage[] =
     "usage: orbctl table dump FILE [-o OUT] [--lang en|ja]\n"
     "       orbctl table build TEXT -o FILE\n"
     "       orbctl table check FILE\n"
+    "       orbctl table markdown FILE [--lang en|ja]\n"
     "\n"
     "dump   writes a profile table as text (TOML); --lang names the code page of its\n"
     "       texts: en = 1252 (the default), ja = 932\n"
     "build  turns such a text back into a table; dump then build gives the same bytes\n"
     "check  reports the record count and what in the table has no meaning\n"
+    "markdown  writes one Markdown table per profile: what each control does in DECK\n"
+    "       and FILE mode (README's list of built-in profiles is this for the English\n"
+    "       default table)\n"
     "\n"
     "A table holds at most 4096 records; its text is at most 16 MiB. -o replaces only a\n"
     "regular file (or the regular file a symbolic link names).\n";
@@ -106,6 +111,22 @@ int RunDump(const Args& args) {
   }
   return WriteOutput(parsed.output, {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}) ? kExitClean
                                                                                                       : kExitUnusable;
+}
+
+int RunMarkdown(const Args& args) {
+  Parsed parsed;
+  std::string problem;
+  if (!ParseArgs(args, false, true, parsed, problem)) {
+    return Usage(problem.c_str());
+  }
+  std::vector<std::uint8_t> bytes;
+  if (!ReadTableInput(parsed.input, kTableFileLimit, bytes)) {
+    return kExitUnusable;
+  }
+  const std::string text =
+      TableMarkdown(ReadProfileTable(bytes), parsed.language.value_or(TableLanguage::English));
+  std::fwrite(text.data(), 1, text.size(), stdout);  // checked where the program ends
+  return kExitClean;
 }
 
 int RunBuild(const Args& args) {
@@ -202,6 +223,9 @@ int RunTableCommand(const Args& args) {
   }
   if (args[0] == "check") {
     return RunCheck(args);
+  }
+  if (args[0] == "markdown") {
+    return RunMarkdown(args);
   }
   if (args[0] == "--help" || args[0] == "-h") {
     std::fputs(kUsage, stdout);

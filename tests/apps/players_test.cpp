@@ -1,0 +1,504 @@
+// The built-in profiles of mpv and VLC proven on the players themselves: the real orb with
+// its default table and the simulated controller, the real mpv and VLC from Debian's
+// packages on the test's X display, and what each control did read back over the players'
+// own control interfaces (mpv's IPC socket, VLC's HTTP interface).
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "../shell/orb_program.h"
+#include "../shell/piped_process.h"
+#include "../shell/x11_desktop.h"
+#include "player_links.h"
+#include "titled_windows.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace orb::test;
+using std::chrono::milliseconds;
+
+constexpr auto kWait = std::chrono::seconds(20);
+constexpr double kFps = 25.0;
+constexpr double kClipSeconds = 120.0;
+
+// Button usages of the simulated controller (device/control_code.cpp).
+constexpr int kPgm1 = 3, kPgm2 = 9, kPgm3 = 2, kPgm4 = 8, kPgm5 = 1;
+constexpr int kDeckFile = 10, kBack = 4, kFore = 11, kCap = 5, kPlay = 13, kIn = 6, kOut = 12, kAdd = 7;
+// Wheel units per shuttle step in these rows (shuttle resolution 15).
+constexpr int kStepUnits = 15;
+
+bool Near(std::optional<double> value, double dExpected, double dTolerance) {
+  return value && std::fabs(*value - dExpected) <= dTolerance;
+}
+
+std::string Text(std::optional<double> value) { return value ? std::to_string(*value) : "(none)"; }
+
+// A directory under /tmp with a short path: Unix socket paths hold at most 107 bytes, and
+// the build tree of a deep checkout leaves too few. Readable by all, for a player that runs
+// as another user.
+class ShortDir final {
+ public:
+  ShortDir() {
+    char name[] = "/tmp/orbapps-XXXXXX";
+    if (::mkdtemp(name) != nullptr) {
+      m_path = name;
+      ::chmod(name, 0755);
+    }
+  }
+  ~ShortDir() {
+    std::error_code error;
+    fs::remove_all(m_path, error);
+  }
+  ShortDir(const ShortDir&) = delete;
+  ShortDir& operator=(const ShortDir&) = delete;
+  const fs::path& Path() const { return m_path; }
+  fs::path operator/(const std::string& name) const { return m_path / name; }
+
+ private:
+  fs::path m_path;
+};
+
+bool HasProgram(const char* pPath) { return ::access(pPath, X_OK) == 0; }
+
+
+// The clip every test plays: a test picture at 25 frames a second with a key frame every
+// second, and chapters at 0, 40 and 80 s, made once for the whole run.
+class Clip final {
+ public:
+  static const fs::path& Path() {
+    static Clip clip;
+    return clip.m_file;
+  }
+
+ private:
+  Clip() {
+    const fs::path metadata = m_dir / "chapters.txt";
+    const std::string text =
+        ";FFMETADATA1\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=40000\ntitle=one\n"
+        "[CHAPTER]\nTIMEBASE=1/1000\nSTART=40000\nEND=80000\ntitle=two\n"
+        "[CHAPTER]\nTIMEBASE=1/1000\nSTART=80000\nEND=120000\ntitle=three\n";
+    WriteFileBytes(metadata, text.data(), text.size());
+    const fs::path file = m_dir / "clip.mkv";
+    ChildProcess ffmpeg({"/usr/bin/ffmpeg", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
+                         "testsrc=size=160x120:rate=25:duration=120", "-i", metadata.string(), "-map", "0:v",
+                         "-map_chapters", "1", "-c:v", "mpeg4", "-q:v", "6", "-g", "25", file.string()},
+                        m_dir.Path());
+    if (ExitedWithZero(ffmpeg.WaitForExit(std::chrono::seconds(120)))) {
+      ::chmod(file.c_str(), 0644);
+      m_file = file;
+    }
+  }
+  ShortDir m_dir;
+  fs::path m_file;
+};
+
+class RealPlayers : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (std::getenv("DISPLAY") == nullptr) {
+      GTEST_SKIP() << "needs an X display (DISPLAY is not set)";
+    }
+    for (const char* pProgram : {"/usr/bin/mpv", "/usr/bin/vlc", "/usr/bin/ffmpeg"}) {
+      if (!HasProgram(pProgram)) {
+        GTEST_SKIP() << "needs " << pProgram << " (scripts/bootstrap installs it)";
+      }
+    }
+    ASSERT_TRUE(m_desktop.IsOpen());
+    ASSERT_FALSE(m_short.Path().empty());
+    ASSERT_FALSE(Clip::Path().empty()) << "ffmpeg made no clip";
+    // No data file: orb plays its built-in English table. No resident notice in front.
+    const fs::path config = m_dir / "config" / "TARN";
+    fs::create_directories(config);
+    const std::string settings = "[General]\nShowStay=0\n";
+    WriteFileBytes(config / "ORB.conf", settings.data(), settings.size());
+    fs::create_directories(m_short / "run");
+    fs::permissions(m_short / "run", fs::perms::owner_all);
+
+    m_pSimulator = std::make_unique<PipedProcess>(
+        std::vector<std::string>{ORBCTL_BINARY, "hid", "simulate", "--socket", (m_short / "hid").string()},
+        m_dir.Path());
+    ASSERT_TRUE(m_pSimulator->WaitForLine("listening", kWait));
+    m_pOrb = StartOrb({"/m"}, m_dir.Path(),
+                      {{"ORB_HID", "sim:" + (m_short / "hid").string()},
+                       {"ORB_KEYS", "xtest"},
+                       {"ORB_FOREGROUND", "x11"},
+                       {"LC_ALL", "C"},
+                       {"QT_QPA_PLATFORM", "xcb"},
+                       {"XDG_RUNTIME_DIR", (m_short / "run").string()},
+                       {"XDG_CONFIG_HOME", (m_dir / "config").string()}});
+    ASSERT_TRUE(WaitForFileText(LogFile(), "Controller connected!")) << m_pOrb->Stderr() << Log();
+  }
+
+  void TearDown() override {
+    m_pPlayer.reset();  // the players go first, then orb, then the controller
+    m_pStranger.reset();
+    if (m_pOrb) {
+      m_pOrb->Signal(SIGTERM);
+      EXPECT_TRUE(ExitedWithZero(m_pOrb->WaitForExit(kExitTimeout))) << m_pOrb->Stderr();
+    }
+  }
+
+  fs::path LogFile() const { return m_dir / "ORB.LOG"; }
+  std::string Log() const { return ReadFileText(LogFile()); }
+  std::size_t LogCount(const std::string& text) const {
+    const std::string log = Log();
+    std::size_t nCount = 0;
+    for (std::size_t n = log.find(text); n != std::string::npos; n = log.find(text, n + text.size())) ++nCount;
+    return nCount;
+  }
+
+  // Brings the player's window to the front and waits until orb has chosen `profile` for it
+  // (the nth time).
+  void Front(const std::string& title, const std::string& profile, std::size_t nTimes = 1) {
+    TitledWindows windows;
+    unsigned long window = 0;
+    ASSERT_TRUE(WaitUntil([&] { return (window = windows.Find(title)) != 0; }, kWait)) << "no window '" << title << "'";
+    ASSERT_TRUE(m_desktop.Activate(window, kWait));
+    if (!profile.empty()) {
+      ASSERT_TRUE(WaitUntil([&] { return LogCount("Profile : " + profile) >= nTimes; }, kWait)) << Log();
+    }
+  }
+
+  // Presses the DECK/FILE selector and waits until the device shows the new mode (its DECK
+  // bit is 1 in the feature report's mode byte, the only bit of these rows).
+  void SwitchMode(bool blToDeck) {
+    if (!m_blModeSeen) {  // the report of the mode the profile starts in comes first
+      ASSERT_TRUE(m_pSimulator->WaitForLine(blToDeck ? "feature 03 00" : "feature 03 01", kWait));
+    }
+    Press(kDeckFile);
+    ASSERT_TRUE(m_pSimulator->WaitForLine(blToDeck ? "feature 03 01" : "feature 03 00", kWait)) << Log();
+    m_blModeSeen = true;
+  }
+
+  void Press(int nUsage) {
+    ASSERT_TRUE(m_pSimulator->Send("button " + std::to_string(nUsage)));
+    ASSERT_TRUE(m_pSimulator->Send("release"));
+  }
+
+  // Turns the wheel by whole shuttle steps: forward in one report each, backward in single
+  // units (a report of exactly -1 is what counts as backward).
+  void Turn(int nSteps) {
+    for (int i = 0; i < std::abs(nSteps); ++i) {
+      if (nSteps > 0) {
+        ASSERT_TRUE(m_pSimulator->Send("wheel " + std::to_string(kStepUnits)));
+      } else {
+        for (int n = 0; n < kStepUnits; ++n) ASSERT_TRUE(m_pSimulator->Send("wheel -1"));
+      }
+    }
+  }
+
+  // mpv as a user starts it on the clip, paused, its window titled `title`; `binary` may be
+  // a copy of mpv under another name, which is another application to orb.
+  void StartMpv(const fs::path& binary, const std::string& title, const std::string& socket = "mpv") {
+    fs::create_directories(m_short / "shots");
+    m_pPlayer = std::make_unique<ChildProcess>(
+        std::vector<std::string>{binary.string(), "--no-config", "--vo=x11", "--ao=null", "--pause",
+                                 "--keep-open=always", "--force-window=yes", "--no-input-terminal",
+                                 "--title=" + title, "--geometry=320x240+200+200",
+                                 "--input-ipc-server=" + (m_short / socket).string(),
+                                 "--screenshot-directory=" + (m_short / "shots").string(), Clip::Path().string()},
+        m_dir.Path());
+    m_pMpv = std::make_unique<MpvLink>();
+    ASSERT_TRUE(m_pMpv->Connect(m_short / socket, kWait)) << m_pPlayer->Stderr();
+    ASSERT_TRUE(WaitUntil([&] { return m_pMpv->GetNumber("duration").has_value(); }, kWait)) << m_pPlayer->Stderr();
+  }
+
+  // Puts mpv at a key frame, exactly, and waits until it is there.
+  void MpvAt(double dSeconds) {
+    ASSERT_TRUE(m_pMpv->Command("[\"seek\"," + std::to_string(dSeconds) + ",\"absolute+exact\"]"));
+    ASSERT_TRUE(WaitUntil([&] { return Near(m_pMpv->GetNumber("time-pos"), dSeconds, 0.01); }, kWait));
+  }
+
+  bool MpvReaches(const std::string& sProperty, double dExpected, double dTolerance = 0.01) {
+    return WaitUntil([&] { return Near(m_pMpv->GetNumber(sProperty), dExpected, dTolerance); }, kWait);
+  }
+  bool MpvFlagIs(const std::string& sProperty, bool blExpected) {
+    return WaitUntil([&] { return m_pMpv->GetFlag(sProperty) == blExpected; }, kWait);
+  }
+
+  // VLC on two items of the clip, paused, its HTTP interface on a loopback port. VLC will not
+  // run as root: then it runs through its vlc-wrapper as nobody, with a home of its own.
+  void StartVlc() {
+    const fs::path home = m_short / "vlc";
+    fs::create_directories(home / "shots");
+    const bool blRoot = ::geteuid() == 0;
+    if (blRoot) {
+      for (const fs::path& path : {home, home / "shots"}) {
+        ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
+      }
+    }
+    const int nPort = FreeLoopbackPort();
+    ASSERT_GT(nPort, 0);
+    m_pVlc = std::make_unique<VlcLink>(nPort, "orb");
+    std::vector<std::string> args = {blRoot ? "/usr/bin/vlc-wrapper" : "/usr/bin/vlc",
+                                     "-I", "dummy", "--extraintf", "http", "--http-host", "127.0.0.1",
+                                     "--http-port", std::to_string(nPort), "--http-password", "orb",
+                                     "--no-audio", "--no-video-title-show", "--no-snapshot-preview",
+                                     "--start-paused", "--no-loop", "--no-repeat", "--no-random",
+                                     "--snapshot-path=" + (home / "shots").string(), "--width=320", "--height=240",
+                                     Clip::Path().string(), Clip::Path().string()};
+    std::vector<std::pair<std::string, std::string>> env = {{"HOME", home.string()}};
+    if (blRoot) env.emplace_back("SUDO_UID", "65534");
+    m_pPlayer = std::make_unique<ChildProcess>(args, m_dir.Path(), env);
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+          const auto status = m_pVlc->Status();
+          return status && status->value("state").toString() == "paused" && status->value("length").toDouble() > 0;
+        },
+        kWait))
+        << m_pPlayer->Stderr();
+    // Started paused, VLC opens its video window with the first picture it shows: a seek
+    // shows one.
+    VlcAt(1.0);
+  }
+
+  void VlcAt(double dSeconds) {
+    ASSERT_TRUE(m_pVlc->Status("?command=seek&val=" + std::to_string(static_cast<int>(dSeconds))));
+    ASSERT_TRUE(WaitUntil([&] { return Near(m_pVlc->Seconds(), dSeconds, 0.05); }, kWait));
+  }
+  bool VlcReaches(double dSeconds, double dTolerance = 0.05) {
+    return WaitUntil([&] { return Near(m_pVlc->Seconds(), dSeconds, dTolerance); }, kWait);
+  }
+  bool VlcStateIs(const std::string& state) {
+    return WaitUntil([&] { const auto s = m_pVlc->Status(); return s && s->value("state").toString() == QString::fromStdString(state); },
+                     kWait);
+  }
+  std::optional<double> VlcRate() {
+    const auto status = m_pVlc->Status();
+    if (!status) return std::nullopt;
+    return status->value("rate").toDouble();
+  }
+
+  std::size_t FilesIn(const fs::path& directory) {
+    std::size_t nCount = 0;
+    std::error_code error;
+    for (auto it = fs::directory_iterator(directory, error); !error && it != fs::directory_iterator(); ++it) ++nCount;
+    return nCount;
+  }
+
+  TempDir m_dir;
+  ShortDir m_short;
+  X11Desktop m_desktop;
+  std::unique_ptr<PipedProcess> m_pSimulator;
+  std::unique_ptr<ChildProcess> m_pOrb;
+  std::unique_ptr<ChildProcess> m_pPlayer;
+  std::unique_ptr<MpvLink> m_pMpv;
+  std::unique_ptr<ChildProcess> m_pStranger;
+  std::unique_ptr<VlcLink> m_pVlc;
+  bool m_blModeSeen = false;
+};
+
+TEST_F(RealPlayers, MpvWheelSeeksFiveSecondsInFileModeAndStepsExactFramesInDeckMode) {
+  StartMpv("/usr/bin/mpv", "orb-mpv");
+  Front("orb-mpv", "mpv");
+
+  // FILE mode, as the row starts: each wheel step seeks 5 s.
+  MpvAt(20.0);
+  Turn(2);
+  EXPECT_TRUE(MpvReaches("time-pos", 30.0)) << Text(m_pMpv->GetNumber("time-pos"));
+  Turn(-3);
+  EXPECT_TRUE(MpvReaches("time-pos", 15.0)) << Text(m_pMpv->GetNumber("time-pos"));
+
+  // The selector switches to DECK mode: single frames, exactly as many as wheel steps.
+  SwitchMode(true);
+  MpvAt(10.0);
+  const double dStart = 10.0 * kFps;
+  ASSERT_TRUE(MpvReaches("estimated-frame-number", dStart, 0.5));
+  Turn(7);
+  EXPECT_TRUE(MpvReaches("estimated-frame-number", dStart + 7, 0.5)) << Text(m_pMpv->GetNumber("estimated-frame-number"));
+  // Back steps one at a time: mpv seeks for each, and a step that comes while the last
+  // one still seeks is merged into it.
+  for (int nStep = 1; nStep <= 3; ++nStep) {
+    Turn(-1);
+    EXPECT_TRUE(MpvReaches("estimated-frame-number", dStart + 7 - nStep, 0.5))
+        << nStep << ": " << Text(m_pMpv->GetNumber("estimated-frame-number"));
+  }
+  EXPECT_EQ(m_pMpv->GetFlag("pause"), true) << "frame steps leave mpv paused";
+
+  // And back to FILE mode.
+  SwitchMode(false);
+  MpvAt(50.0);
+  Turn(1);
+  EXPECT_TRUE(MpvReaches("time-pos", 55.0)) << Text(m_pMpv->GetNumber("time-pos"));
+}
+
+TEST_F(RealPlayers, MpvButtonsDoWhatTheirLabelsSay) {
+  StartMpv("/usr/bin/mpv", "orb-mpv");
+  Front("orb-mpv", "mpv");
+
+  // Speed: slower, faster, reset (mpv multiplies by 1/1.1 and 1.1).
+  Press(kPgm1);
+  EXPECT_TRUE(MpvReaches("speed", 1.0 / 1.1, 0.001)) << Text(m_pMpv->GetNumber("speed"));
+  Press(kPgm2);
+  Press(kPgm2);
+  EXPECT_TRUE(MpvReaches("speed", 1.1, 0.001)) << Text(m_pMpv->GetNumber("speed"));
+  Press(kPgm3);
+  EXPECT_TRUE(MpvReaches("speed", 1.0, 0.0001)) << Text(m_pMpv->GetNumber("speed"));
+
+  // Fullscreen, mute, screenshot.
+  Press(kPgm4);
+  EXPECT_TRUE(MpvFlagIs("fullscreen", true));
+  Press(kPgm4);
+  EXPECT_TRUE(MpvFlagIs("fullscreen", false));
+  Press(kPgm5);
+  EXPECT_TRUE(MpvFlagIs("mute", true));
+  const fs::path shots = m_short / "shots";
+  Press(kCap);
+  EXPECT_TRUE(WaitUntil([&] { return FilesIn(shots) == 1; }, kWait)) << "no screenshot";
+
+  // FILE mode: chapters on BACK and FORE.
+  MpvAt(50.0);
+  Press(kFore);
+  EXPECT_TRUE(MpvReaches("chapter", 2)) << Text(m_pMpv->GetNumber("chapter"));
+  EXPECT_TRUE(MpvReaches("time-pos", 80.0, 0.1));
+  Press(kBack);
+  EXPECT_TRUE(MpvReaches("chapter", 1)) << Text(m_pMpv->GetNumber("chapter"));
+
+  // IN and OUT set the two ends of the A-B loop.
+  MpvAt(10.0);
+  Press(kIn);
+  EXPECT_TRUE(MpvReaches("ab-loop-a", 10.0, 0.05)) << Text(m_pMpv->GetNumber("ab-loop-a"));
+  MpvAt(30.0);
+  Press(kOut);
+  EXPECT_TRUE(MpvReaches("ab-loop-b", 30.0, 0.05)) << Text(m_pMpv->GetNumber("ab-loop-b"));
+
+  // DECK mode: a minute back and forth.
+  SwitchMode(true);
+  MpvAt(40.0);
+  Press(kFore);
+  EXPECT_TRUE(MpvReaches("time-pos", 100.0)) << Text(m_pMpv->GetNumber("time-pos"));
+  Press(kBack);
+  EXPECT_TRUE(MpvReaches("time-pos", 40.0)) << Text(m_pMpv->GetNumber("time-pos"));
+
+  // Play and pause.
+  Press(kPlay);
+  EXPECT_TRUE(MpvFlagIs("pause", false));
+  Press(kPlay);
+  EXPECT_TRUE(MpvFlagIs("pause", true));
+}
+
+TEST_F(RealPlayers, AWindowWithoutARowReceivesNothing) {
+  // mpv under another name is an application no row names (and the table has no fallback).
+  const fs::path stranger = m_short / "orbplain";
+  fs::copy_file("/usr/bin/mpv", stranger);
+  StartMpv(stranger, "orb-plain");
+  Front("orb-plain", "");
+  ASSERT_TRUE(WaitUntil([&] { return LogCount("Application is ORBPLAIN") >= 1; }, kWait)) << Log();
+  MpvAt(20.0);
+  for (int nUsage : {kPgm1, kPgm2, kPgm4, kPgm5, kBack, kFore, kCap, kPlay, kIn, kDeckFile}) {
+    Press(nUsage);
+  }
+  Turn(3);
+  Turn(-2);
+  // The same reports reach a window with a row: once its mpv has seen them, the stranger
+  // has had every chance to see the earlier ones.
+  std::unique_ptr<MpvLink> pStrangerLink = std::move(m_pMpv);
+  m_pStranger = std::move(m_pPlayer);
+  StartMpv("/usr/bin/mpv", "orb-mpv", "mpv2");
+  Front("orb-mpv", "mpv");
+  Press(kPlay);
+  ASSERT_TRUE(MpvFlagIs("pause", false));
+
+  EXPECT_TRUE(Near(pStrangerLink->GetNumber("time-pos"), 20.0, 0.01)) << Text(pStrangerLink->GetNumber("time-pos"));
+  EXPECT_EQ(pStrangerLink->GetFlag("pause"), true);
+  EXPECT_TRUE(Near(pStrangerLink->GetNumber("speed"), 1.0, 1e-9));
+  EXPECT_EQ(pStrangerLink->GetFlag("mute"), false);
+  EXPECT_EQ(pStrangerLink->GetFlag("fullscreen"), false);
+  EXPECT_EQ(FilesIn(m_short / "shots"), 0u);
+  EXPECT_EQ(pStrangerLink->Get("ab-loop-a")->toString().toStdString(), "no");
+  m_pStranger.reset();
+}
+
+TEST_F(RealPlayers, VlcDeckModeJumpsAndStepsAndItsButtonsWork) {
+  StartVlc();
+  Front("VLC media player", "VLC media player");
+
+  // DECK mode, as the row starts: 3 s on the wheel, 10 s on BACK and FORE.
+  VlcAt(30.0);
+  Turn(2);
+  EXPECT_TRUE(VlcReaches(36.0)) << Text(m_pVlc->Seconds());
+  Turn(-1);
+  EXPECT_TRUE(VlcReaches(33.0)) << Text(m_pVlc->Seconds());
+  Press(kFore);
+  EXPECT_TRUE(VlcReaches(43.0)) << Text(m_pVlc->Seconds());
+  Press(kBack);
+  EXPECT_TRUE(VlcReaches(33.0)) << Text(m_pVlc->Seconds());
+
+  // PLAY plays and pauses; ADD, the next frame, stops a playing picture on the next frame
+  // (VLC's interfaces report no time for a frame step, only the pause it makes).
+  Press(kPlay);
+  ASSERT_TRUE(VlcStateIs("playing"));
+  Press(kPlay);
+  ASSERT_TRUE(VlcStateIs("paused"));
+  Press(kPlay);
+  ASSERT_TRUE(VlcStateIs("playing"));
+  Press(kAdd);
+  EXPECT_TRUE(VlcStateIs("paused"));
+
+  // CAP takes a snapshot of the next picture shown: while it plays (a paused VLC shows none).
+  Press(kPlay);
+  ASSERT_TRUE(VlcStateIs("playing"));
+  Press(kCap);
+  EXPECT_TRUE(WaitUntil([&] { return FilesIn(m_short / "vlc" / "shots") == 1; }, kWait)) << "no snapshot";
+  Press(kPlay);
+  ASSERT_TRUE(VlcStateIs("paused"));
+
+  // Speed: slower, faster, normal.
+  Press(kPgm1);
+  EXPECT_TRUE(WaitUntil([&] { const auto r = VlcRate(); return r && *r < 0.99; }, kWait)) << Text(VlcRate());
+  Press(kPgm3);
+  EXPECT_TRUE(WaitUntil([&] { return Near(VlcRate(), 1.0, 1e-6); }, kWait)) << Text(VlcRate());
+  Press(kPgm2);
+  EXPECT_TRUE(WaitUntil([&] { const auto r = VlcRate(); return r && *r > 1.01; }, kWait)) << Text(VlcRate());
+  Press(kPgm3);
+  EXPECT_TRUE(WaitUntil([&] { return Near(VlcRate(), 1.0, 1e-6); }, kWait)) << Text(VlcRate());
+
+  // Fullscreen on and off.
+  Press(kPgm4);
+  EXPECT_TRUE(WaitUntil([&] { const auto s = m_pVlc->Status(); return s && s->value("fullscreen").toBool(); }, kWait));
+  Press(kPgm4);
+  EXPECT_TRUE(WaitUntil([&] { const auto s = m_pVlc->Status(); return s && !s->value("fullscreen").toBool(); }, kWait));
+
+  // PGM5 stops.
+  Press(kPgm5);
+  EXPECT_TRUE(VlcStateIs("stopped"));
+}
+
+TEST_F(RealPlayers, VlcFileModeJumpsMinutesAndWalksThePlaylist) {
+  StartVlc();
+  Front("VLC media player", "VLC media player");
+  SwitchMode(false);
+
+  VlcAt(30.0);
+  Press(kFore);
+  EXPECT_TRUE(VlcReaches(90.0)) << Text(m_pVlc->Seconds());
+  Press(kBack);
+  EXPECT_TRUE(VlcReaches(30.0)) << Text(m_pVlc->Seconds());
+
+  // The wheel walks the playlist: the next item, then back to the first.
+  const auto first = m_pVlc->Status();
+  ASSERT_TRUE(first.has_value());
+  const int nFirst = first->value("currentplid").toInt();
+  Turn(1);
+  EXPECT_TRUE(WaitUntil([&] { const auto s = m_pVlc->Status(); return s && s->value("currentplid").toInt() != nFirst; }, kWait));
+  Turn(-1);
+  EXPECT_TRUE(WaitUntil([&] { const auto s = m_pVlc->Status(); return s && s->value("currentplid").toInt() == nFirst; }, kWait));
+
+  // PLAY toggles in this mode too.
+  ASSERT_TRUE(WaitUntil([&] { const auto s = m_pVlc->Status(); return s && s->value("state").toString() != "stopped"; }, kWait));
+  const std::string before = m_pVlc->Status()->value("state").toString().toStdString();
+  Press(kPlay);
+  EXPECT_TRUE(VlcStateIs(before == "playing" ? "paused" : "playing")) << before;
+}
+
+}  // namespace
