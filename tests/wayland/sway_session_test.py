@@ -203,10 +203,26 @@ def main():
                 except subprocess.TimeoutExpired:
                     process.kill()
                     process.wait()
+        # What sway started (the clients, orb) is no child of ours; wev, for one, spins for
+        # ever once its compositor is gone. Each has our runtime directory in its environment.
+        kill_session_leftovers(os.path.join(top, "run"))
         if os.environ.get("ORB_KEEP_TEST_DIR"):
             print("kept " + top)
         else:
             shutil.rmtree(top, ignore_errors=True)
+
+
+def kill_session_leftovers(runtime):
+    mark = ("XDG_RUNTIME_DIR=" + runtime).encode()
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit() or int(entry) == os.getpid():
+            continue
+        try:
+            with open(f"/proc/{entry}/environ", "rb") as environ:
+                if mark in environ.read().split(b"\0"):
+                    os.kill(int(entry), signal.SIGKILL)
+        except (OSError, ValueError):
+            pass  # gone meanwhile, or not ours to read
 
 
 def run(args, top, as_user, uid, gid, processes):
