@@ -4,6 +4,7 @@
 
 #include "base/write_log.h"
 #include "platform/foreground/foreground_tracker.h"
+#include "platform/session/session_type.h"
 
 namespace orb::platform {
 
@@ -25,21 +26,8 @@ std::unique_ptr<ForegroundTracker> CreateSwayForegroundTracker(const char*, std:
 
 namespace {
 
-const char* Env(const char* pName) {
-  const char* pValue = std::getenv(pName);
-  return pValue != nullptr && *pValue != '\0' ? pValue : nullptr;
-}
-
-bool IsWaylandSession() {
-  const char* pType = Env("XDG_SESSION_TYPE");
-  if (pType != nullptr) {
-    return std::strcmp(pType, "wayland") == 0;
-  }
-  return Env("WAYLAND_DISPLAY") != nullptr;
-}
-
 std::unique_ptr<ForegroundTracker> CreateSway(std::string* pReason) {
-  const char* pSocket = Env("SWAYSOCK");
+  const char* pSocket = SessionEnv("SWAYSOCK");
   if (pSocket == nullptr) {
     *pReason = "no sway IPC socket (SWAYSOCK is not set)";
     return nullptr;
@@ -61,7 +49,7 @@ std::unique_ptr<ForegroundTracker> NoneAvailable(const std::string& reason) {
 
 std::unique_ptr<ForegroundTracker> SelectForegroundTracker() {
   std::string reason;
-  const char* pForced = Env("ORB_FOREGROUND");
+  const char* pForced = SessionEnv("ORB_FOREGROUND");
   if (pForced != nullptr) {
     if (std::strcmp(pForced, "none") == 0) {
       return NoneAvailable("ORB_FOREGROUND=none");
@@ -82,11 +70,11 @@ std::unique_ptr<ForegroundTracker> SelectForegroundTracker() {
     if (auto pTracker = CreateSway(&reason)) {
       return Chosen(std::move(pTracker));
     }
-    const char* pDesktop = Env("XDG_CURRENT_DESKTOP");
+    const char* pDesktop = SessionEnv("XDG_CURRENT_DESKTOP");
     return NoneAvailable(std::string("Wayland session") + (pDesktop != nullptr ? std::string(" of ") + pDesktop : "") +
                          ": " + reason);
   }
-  const char* pDisplay = Env("DISPLAY");
+  const char* pDisplay = SessionEnv("DISPLAY");
   if (pDisplay == nullptr) {
     return NoneAvailable("no X display (DISPLAY is not set)");
   }

@@ -5,6 +5,7 @@
 
 #include "base/write_log.h"
 #include "platform/keys/key_sink.h"
+#include "platform/session/session_type.h"
 
 namespace orb::platform {
 
@@ -36,19 +37,6 @@ std::unique_ptr<KeySink> CreateWaylandKeySink(std::string* pReason) {
 #endif
 
 namespace {
-
-const char* Env(const char* pName) {
-  const char* pValue = std::getenv(pName);
-  return pValue != nullptr && *pValue != '\0' ? pValue : nullptr;
-}
-
-bool IsWaylandSession() {
-  const char* pType = Env("XDG_SESSION_TYPE");
-  if (pType != nullptr) {
-    return std::strcmp(pType, "wayland") == 0;
-  }
-  return Env("WAYLAND_DISPLAY") != nullptr;
-}
 
 std::mutex g_reasonLock;
 std::string g_reason;
@@ -107,7 +95,7 @@ std::unique_ptr<KeySink> SelectKeySink(const Clock& clock) {
       return Chosen(std::move(pSink));
     }
     tried += reason + "; ";
-    if (Env("DISPLAY") != nullptr) {
+    if (SessionEnv("DISPLAY") != nullptr) {
       if (auto pSink = CreateXTestKeySink(nullptr, &reason)) {
         WriteLog("SelectKeySink: in this Wayland session XTest reaches XWayland's windows only\r\n");
         return Chosen(std::move(pSink));

@@ -202,35 +202,9 @@ class XTestKeySink final : public KeySink {
 
 bool XTestKeySinkBuilt() { return true; }
 
-bool ReleaseXTestKeys(const std::string& target, const std::vector<std::uint16_t>& codes, std::string* pError) {
-  Display* pDisplay = XOpenDisplay(target.c_str());
-  if (pDisplay == nullptr) {
-    *pError = "cannot open the X display \"" + target + "\"";
-    return false;
-  }
-  int nEventBase = 0;
-  int nErrorBase = 0;
-  int nMajor = 0;
-  int nMinor = 0;
-  if (!XTestQueryExtension(pDisplay, &nEventBase, &nErrorBase, &nMajor, &nMinor)) {
-    *pError = "the X display \"" + target + "\" has no XTest extension";
-    XCloseDisplay(pDisplay);
-    return false;
-  }
-  XTestGrabControl(pDisplay, True);
-  // A release of a key that is up is dropped by the server: the record may name more
-  // than was down (it is marked before the press), never less.
-  for (const std::uint16_t nCode : codes) {
-    if (nCode >= 8 && nCode <= 255) {
-      XTestFakeKeyEvent(pDisplay, nCode, False, CurrentTime);
-    }
-  }
-  XSync(pDisplay, False);
-  XCloseDisplay(pDisplay);
-  return true;
-}
-
-std::unique_ptr<KeySink> CreateXTestKeySink(const char* pDisplayName, std::string* pReason) {
+// A connection whose fake events get through while another client holds a server grab;
+// null with the reason when the display cannot be opened or has no XTest.
+static Display* OpenXTestDisplay(const char* pDisplayName, std::string* pReason) {
   Display* pDisplay = XOpenDisplay(pDisplayName);
   if (pDisplay == nullptr) {
     const char* pName = XDisplayName(pDisplayName);
@@ -246,9 +220,30 @@ std::unique_ptr<KeySink> CreateXTestKeySink(const char* pDisplayName, std::strin
     XCloseDisplay(pDisplay);
     return nullptr;
   }
-  // Our events must get through while another client holds a server grab.
   XTestGrabControl(pDisplay, True);
-  return std::make_unique<XTestKeySink>(pDisplay);
+  return pDisplay;
+}
+
+bool ReleaseXTestKeys(const std::string& target, const std::vector<std::uint16_t>& codes, std::string* pError) {
+  Display* pDisplay = OpenXTestDisplay(target.c_str(), pError);
+  if (pDisplay == nullptr) {
+    return false;
+  }
+  // A release of a key that is up is dropped by the server: the record may name more
+  // than was down (it is marked before the press), never less.
+  for (const std::uint16_t nCode : codes) {
+    if (nCode >= 8 && nCode <= 255) {
+      XTestFakeKeyEvent(pDisplay, nCode, False, CurrentTime);
+    }
+  }
+  XSync(pDisplay, False);
+  XCloseDisplay(pDisplay);
+  return true;
+}
+
+std::unique_ptr<KeySink> CreateXTestKeySink(const char* pDisplayName, std::string* pReason) {
+  Display* pDisplay = OpenXTestDisplay(pDisplayName, pReason);
+  return pDisplay == nullptr ? nullptr : std::make_unique<XTestKeySink>(pDisplay);
 }
 
 }  // namespace orb::platform
