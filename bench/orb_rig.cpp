@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <thread>
 
 namespace orb::bench {
@@ -88,21 +89,46 @@ bool OrbRig::Prepare(std::string_view tableToml, std::string* pError) {
   return true;
 }
 
-bool OrbRig::StartOrb(std::string* pError, bool blOnDisplay) {
+const char* MissingFor(OrbPlatform platform) {
+  switch (platform) {
+    case OrbPlatform::kOffscreen:
+      return nullptr;
+    case OrbPlatform::kX11:
+      return std::getenv("DISPLAY") == nullptr ? "needs DISPLAY" : nullptr;
+    case OrbPlatform::kWaylandSession:
+      return std::getenv("WAYLAND_DISPLAY") == nullptr || std::getenv("XDG_RUNTIME_DIR") == nullptr
+                 ? "needs a Wayland session (scripts/with-sway)"
+                 : nullptr;
+  }
+  return "unknown platform";
+}
+
+bool OrbRig::StartOrb(std::string* pError, OrbPlatform platform) {
   StopOrb();
   std::error_code ignored;
   std::filesystem::remove(LogFile(), ignored);
-  EnvChanges env{{"ORB_FOREGROUND", "none"},
-                 {"ORB_KEYS", "record"},
-                 {"ORB_HID", "sim:" + (m_dir / "controller.sock").string()},
+  EnvChanges env{{"ORB_HID", "sim:" + (m_dir / "controller.sock").string()},
                  {"XDG_RUNTIME_DIR", (m_dir / "run").string()},
                  {"XDG_CONFIG_HOME", (m_dir / "config").string()}};
-  std::vector<std::string> unset{"WAYLAND_DISPLAY"};
-  if (blOnDisplay) {
-    env.emplace_back("QT_QPA_PLATFORM", "xcb");
+  std::vector<std::string> unset;
+  if (platform == OrbPlatform::kWaylandSession) {
+    // The runtime directory is the rig's own: the session's socket is named by its path.
+    const std::filesystem::path display = std::getenv("WAYLAND_DISPLAY");
+    env.emplace_back("WAYLAND_DISPLAY", display.is_absolute()
+                                            ? display.string()
+                                            : (std::filesystem::path(std::getenv("XDG_RUNTIME_DIR")) / display).string());
+    env.emplace_back("QT_QPA_PLATFORM", "wayland");
+    unset = {"DISPLAY", "ORB_FOREGROUND", "ORB_KEYS"};
   } else {
-    env.emplace_back("QT_QPA_PLATFORM", "offscreen");
-    unset.emplace_back("DISPLAY");
+    env.emplace_back("ORB_FOREGROUND", "none");
+    env.emplace_back("ORB_KEYS", "record");
+    unset.emplace_back("WAYLAND_DISPLAY");
+    if (platform == OrbPlatform::kX11) {
+      env.emplace_back("QT_QPA_PLATFORM", "xcb");
+    } else {
+      env.emplace_back("QT_QPA_PLATFORM", "offscreen");
+      unset.emplace_back("DISPLAY");
+    }
   }
   m_pOrb = std::make_unique<SpawnedProgram>(std::vector<std::string>{ORB_BINARY, "/m"}, m_dir.Path(), env, unset);
   if (!m_pOrb->Started()) {

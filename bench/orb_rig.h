@@ -18,6 +18,14 @@
 
 namespace orb::bench {
 
+// Where the program runs: Qt's offscreen platform with no tracker; the X display of
+// DISPLAY (its tray host, if any, gets the icon); or the Wayland session of
+// WAYLAND_DISPLAY with the backends the program chooses there itself.
+enum class OrbPlatform { kOffscreen, kX11, kWaylandSession };
+
+// Null when the platform can be had here, else why not.
+const char* MissingFor(OrbPlatform platform);
+
 class OrbRig final {
  public:
   OrbRig() = default;
@@ -29,9 +37,8 @@ class OrbRig final {
   // and the simulator listening. False with *pError.
   bool Prepare(std::string_view tableToml, std::string* pError);
 
-  // Runs `orb /m`; the simulator must be there (Prepare). `blOnDisplay`: on the X display
-  // of DISPLAY (its tray host, if any, gets the icon) instead of the offscreen platform.
-  bool StartOrb(std::string* pError, bool blOnDisplay = false);
+  // Runs `orb /m`; the simulator must be there (Prepare).
+  bool StartOrb(std::string* pError, OrbPlatform platform = OrbPlatform::kOffscreen);
   // Start-up has run its course: the controller is connected, the profile of the moment
   // chosen and the instance socket answers "hidden".
   bool WaitUntilSettled(std::string* pError);

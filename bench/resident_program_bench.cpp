@@ -56,9 +56,26 @@ std::string FallbackTable(bool blHostMode) {
 constexpr auto kSettle = std::chrono::seconds(1);
 constexpr auto kIdleWindow = std::chrono::seconds(10);
 
-bool StartSettled(OrbRig& rig, std::string_view tableToml, benchmark::State& state) {
+// "foreground sway, keys to Wayland virtual keyboard": what the program chose, from its
+// log, so that a figure is read against the backends it was taken with.
+std::string ChosenBackends(const OrbRig& rig) {
+  const std::string sLog = ReadWholeFile(rig.LogFile());
+  const auto after = [&sLog](std::string_view marker) {
+    const std::size_t nAt = sLog.find(marker);
+    if (nAt == std::string::npos) return std::string("?");
+    const std::size_t nFrom = nAt + marker.size();
+    return sLog.substr(nFrom, sLog.find_first_of("\r\n", nFrom) - nFrom);
+  };
+  return "foreground " + after("Foreground: ") + ", keys to " + after("key strokes go to ");
+}
+
+bool StartSettled(OrbPlatform platform, OrbRig& rig, std::string_view tableToml, benchmark::State& state) {
+  if (const char* pMissing = MissingFor(platform)) {
+    state.SkipWithError(pMissing);
+    return false;
+  }
   std::string sError;
-  if (!rig.Prepare(tableToml, &sError) || !rig.StartOrb(&sError) || !rig.WaitUntilSettled(&sError)) {
+  if (!rig.Prepare(tableToml, &sError) || !rig.StartOrb(&sError, platform) || !rig.WaitUntilSettled(&sError)) {
     state.SkipWithError(sError.c_str());
     return false;
   }
@@ -68,10 +85,11 @@ bool StartSettled(OrbRig& rig, std::string_view tableToml, benchmark::State& sta
 
 // Context switches of every thread of `orb` over a 10 s window with the controller
 // connected, the window hidden and the fallback profile current. Target with an ordinary
-// profile: 10 or fewer. A host-mode profile is polled every 100 ms by design.
-void BM_IdleContextSwitches(benchmark::State& state, bool blHostMode) {
+// profile: 10 or fewer (in a Wayland session too, with its own tracker and key sink). A
+// host-mode profile is polled every 100 ms by design.
+void BM_IdleContextSwitches(benchmark::State& state, bool blHostMode, OrbPlatform platform) {
   OrbRig rig;
-  if (!StartSettled(rig, FallbackTable(blHostMode), state)) return;
+  if (!StartSettled(platform, rig, FallbackTable(blHostMode), state)) return;
   SwitchesOver orb;
   SwitchesOver simulator;
   for (auto _ : state) {
@@ -95,22 +113,26 @@ void BM_IdleContextSwitches(benchmark::State& state, bool blHostMode) {
   state.counters["threads"] = orb.nThreadsAfter;
   state.counters["threads_before"] = orb.nThreadsBefore;
   state.counters["simulator_ctx"] = static_cast<double>(simulator.Total());
-  state.SetLabel(orb.sByThread.empty() ? "no thread woke" : orb.sByThread);
+  state.SetLabel((orb.sByThread.empty() ? "no thread woke" : orb.sByThread) + "; " + ChosenBackends(rig));
 }
-BENCHMARK_CAPTURE(BM_IdleContextSwitches, ordinary_profile, false)
+BENCHMARK_CAPTURE(BM_IdleContextSwitches, ordinary_profile, false, OrbPlatform::kOffscreen)
     ->Iterations(1)
     ->UseManualTime()
     ->Unit(benchmark::kSecond);
-BENCHMARK_CAPTURE(BM_IdleContextSwitches, hostmode_profile, true)
+BENCHMARK_CAPTURE(BM_IdleContextSwitches, ordinary_profile_wayland, false, OrbPlatform::kWaylandSession)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(BM_IdleContextSwitches, hostmode_profile, true, OrbPlatform::kOffscreen)
     ->Iterations(1)
     ->UseManualTime()
     ->Unit(benchmark::kSecond);
 
-// VmRSS of `orb` once resident: controller connected, window hidden, offscreen platform.
-// Target: under 30 MB.
-void BM_ResidentMemory(benchmark::State& state) {
+// VmRSS of `orb` once resident: controller connected, window hidden. Target: under
+// 30 MB; in a Wayland session no more than on the X display.
+void BM_ResidentMemory(benchmark::State& state, OrbPlatform platform) {
   OrbRig rig;
-  if (!StartSettled(rig, FallbackTable(false), state)) return;
+  if (!StartSettled(platform, rig, FallbackTable(false), state)) return;
   long nKiB = -1;
   for (auto _ : state) {
     nKiB = ResidentKiB(rig.OrbPid());
@@ -121,8 +143,11 @@ void BM_ResidentMemory(benchmark::State& state) {
     return;
   }
   state.counters["rss_MB"] = static_cast<double>(nKiB) / 1024.0;
+  state.SetLabel(ChosenBackends(rig));
 }
-BENCHMARK(BM_ResidentMemory)->Iterations(1)->UseManualTime();
+BENCHMARK_CAPTURE(BM_ResidentMemory, offscreen, OrbPlatform::kOffscreen)->Iterations(1)->UseManualTime();
+BENCHMARK_CAPTURE(BM_ResidentMemory, x11_display, OrbPlatform::kX11)->Iterations(1)->UseManualTime();
+BENCHMARK_CAPTURE(BM_ResidentMemory, wayland_session, OrbPlatform::kWaylandSession)->Iterations(1)->UseManualTime();
 
 // Waits on ORB.LOG (inotify on its directory) and on the instance socket at once, so that
 // each moment is taken when it happens. The question is asked as soon as the socket
@@ -137,7 +162,7 @@ bool MeasureStart(OrbRig& rig, bool blOnDisplay, StartMoments* pMoments, std::st
   const auto deadline = Clock::now() + std::chrono::seconds(20);
   const int nNotify = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
   ::inotify_add_watch(nNotify, rig.LogFile().parent_path().c_str(), IN_CREATE | IN_MODIFY);
-  if (!rig.StartOrb(pError, blOnDisplay)) {
+  if (!rig.StartOrb(pError, blOnDisplay ? OrbPlatform::kX11 : OrbPlatform::kOffscreen)) {
     ::close(nNotify);
     return false;
   }
