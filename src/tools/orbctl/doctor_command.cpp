@@ -14,6 +14,7 @@
 #include "platform/foreground/foreground_tracker.h"
 #include "platform/hid/hid_backend.h"
 #include "platform/keys/key_sink.h"
+#include "platform/session/tray_host.h"
 #include "platform/time/clock.h"
 
 namespace orb::orbctl {
@@ -111,6 +112,19 @@ void Keys(Report& report) {
               " (needed only where neither X11 nor the compositor takes our keys)");
 }
 
+// Without a notification area the program still works (start it again and its window
+// opens), so this is said, not counted as a thing to fix.
+void Tray(Report& report) {
+  const platform::TrayHost host = platform::FindTrayHost();
+  if (host.blFound) {
+    report.Ok("tray: " + host.sWhat);
+  } else {
+    report.Info("tray: no notification area (" + host.sWhat +
+                "): ORB runs without its icon; start `orb` again to open its window, or add a tray to "
+                "your panel (on GNOME an AppIndicator extension, on sway swaybar's tray)");
+  }
+}
+
 void Controllers(Report& report) {
   platform::HidBackend& backend = platform::CurrentHidBackend();
   int nFound = 0;
@@ -164,6 +178,7 @@ int RunDoctorCommand(const Args& args) {
   Session(report);
   Keys(report);
   Foreground(report, log);
+  Tray(report);
   Controllers(report);
   Paths(report);
   SetLogObserver(nullptr, nullptr);
