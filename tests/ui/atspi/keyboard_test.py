@@ -1,0 +1,115 @@
+#!/usr/bin/python3
+"""The settings window by keyboard and screen reader, in the window's language. It opens
+with the focus on the application list. The five programmable buttons are heard once, by
+their names in the window's language, and the picture's own controls are no keyboard
+stops. Alt, Ctrl and Shift are check boxes and Enter, Tab and Esc radio buttons, each
+telling its state. Tab then walks every control in the order of the layout: the panel
+from the application list down, the speeds, OK, cancel, Apply, the strip's buttons, and
+round to the application list again."""
+
+import os
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+from orbui import harness  # noqa: E402
+from orbui.harness import check  # noqa: E402
+from orbui.texts import TEXTS  # noqa: E402
+from orbui.x11 import wait_until  # noqa: E402
+
+
+def focused(app):
+    app.forget()
+    return app.find(states=("focused",))
+
+
+def same(node, other):
+    if node is None or other is None:
+        return False
+    return node == other or (node.role, node.name, node.extents()) == (other.role, other.name, other.extents())
+
+
+def describe(node):
+    return f"[{node.role}] {node.name!r}" if node is not None else "nothing"
+
+
+def check_the_programmable_buttons(window, texts):
+    prefix = texts["program_button"].format("")
+    heard = [node for node in window.find_all(predicate=lambda node: node.name.startswith(prefix))]
+    names = [node.name for node in heard]
+    check(len(heard) == 5 and all(node.role == "push button" for node in heard),
+          f"the programmable buttons heard: {[describe(node) for node in heard]}")
+    for number, name in enumerate(names, start=1):
+        check(name.startswith(texts["program_button"].format(number)), f"button {number} is heard as {name!r}")
+    return heard
+
+
+def check_roles_and_states(ui, window, texts, buttons):
+    buttons[0].press()
+    label = window.wait_for(role="text", name=texts["label"], states=("enabled",))
+    keys = window.wait_for(role="list", name=texts["keys"])
+    keys.items()[0].click(ui.display)
+    modifiers = [window.wait_for(role="check box", name=name, states=("enabled",)) for name in texts["modifiers"]]
+    fixed = [window.wait_for(role="radio button", name=name, states=("enabled",)) for name in texts["fixed_keys"]]
+    ctrl = modifiers[1]
+    was_on = ctrl.checked
+    ctrl.press()
+    ctrl.wait_until(lambda node: node.checked != was_on, "Ctrl's state follows its press")
+    ctrl.press()
+    ctrl.wait_until(lambda node: node.checked == was_on, "Ctrl back as it was")
+    fixed[1].press()
+    fixed[1].wait_until(lambda node: node.checked, "Tab on")
+    check(not fixed[0].checked and not fixed[2].checked, "Enter or Esc still on beside Tab")
+    fixed[2].press()
+    fixed[2].wait_until(lambda node: node.checked, "Esc on")
+    check(not fixed[1].checked, "Tab still on beside Esc")
+    label.set_text("Tab")  # something to apply: Apply takes the focus too
+    return modifiers, fixed
+
+
+def scenario(ui):
+    orb = ui.start_orb(show_stay=0)
+    texts = TEXTS[orb.language]
+    window, x_window = ui.open_settings_window(orb, by="icon")
+    app = ui.application(orb)
+    application_list = window.wait_for(role="combo box", name=texts["application"])
+    application_list.wait_until(lambda node: node.focused, "the window opens on the application list")
+
+    buttons = check_the_programmable_buttons(window, texts)
+    modifiers, fixed = check_roles_and_states(ui, window, texts, buttons)
+    ui.screenshot(x_window, f"keyboard-{orb.language}.png")
+
+    expected = [application_list,
+                window.find(role="text", name=texts["label"]),
+                window.find(role="list", name=texts["keys"]),
+                *modifiers, *fixed,
+                window.find(role="push button", name=texts["pause"]),
+                window.find(role="push button", name=texts["clear"]),
+                window.find(role="slider", name=texts["jog"])]
+    shuttle = window.find(role="slider", name=texts["shuttle"], states=("showing",))
+    if shuttle is not None:
+        expected.append(shuttle)
+    expected += [window.find(role="push button", name=name) for name in ("OK", texts["cancel"], texts["apply"])]
+    expected += buttons + [application_list]
+    check(None not in expected, f"a control is missing from the window:\n{window.dump()}")
+
+    application_list.focus()
+    walked = []
+    for step, wanted in enumerate(expected):
+        # The focus reaches the tree a moment after the key.
+        now = wait_until(lambda: (lambda node: node if same(node, wanted) else None)(focused(app)), 2.0)
+        now = now or focused(app)
+        walked.append(describe(now))
+        check(same(now, wanted), f"Tab {step}: the focus is on {describe(now)}, not {describe(wanted)}; "
+                             f"walked {walked}")
+        ui.display.press_key("Tab")
+    print("walked: " + ", ".join(walked), flush=True)
+
+    ui.display.press_key("Escape")  # cancel: nothing of the above is kept
+    window.wait_until(lambda node: not node.showing, "the window hidden")
+    status = orb.terminate()
+    check(status == 0, f"orb ended on SIGTERM with {status}:\n{orb.stderr()}")
+
+
+if __name__ == "__main__":
+    harness.run(scenario)
