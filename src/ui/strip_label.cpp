@@ -76,7 +76,14 @@ StripLabelLayout FitStripLabel(const QString& sText, const QFont& base, const QS
   for (const QTextOption::WrapMode mode : {QTextOption::WordWrap, QTextOption::WrapAtWordBoundaryOrAnywhere}) {
     for (const QFont& font : fonts) {
       Wrapped wrapped = Wrap(sText, font, rWidth, mode);
-      if (wrapped.blFits && LinesFit(font, wrapped.lines.size(), area.height())) return {font, wrapped.lines, true};
+      if (!wrapped.blFits || !LinesFit(font, wrapped.lines.size(), area.height())) continue;
+      // Two lines of even length read better than a full one and a last character.
+      for (qreal rNarrower = rWidth - 1; wrapped.lines.size() == kMaxLines && rNarrower > 0; rNarrower -= 1) {
+        const Wrapped balanced = Wrap(sText, font, rNarrower, mode);
+        if (!balanced.blFits) break;
+        wrapped = balanced;
+      }
+      return {font, wrapped.lines, true};
     }
   }
   // Too long even for the smallest font: the second line ends in an ellipsis.

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 
 #include <QFontInfo>
@@ -84,6 +85,19 @@ TEST_F(StripLabelTest, ShortLabelsKeepTheFontAndLongOnesBreakBetweenWords) {
       for (const QString& sWord : sLine.split(' ')) {
         EXPECT_TRUE(words.contains(sWord)) << sLine.toStdString() << " cuts a word of " << sLabel.toStdString();
       }
+    }
+  }
+}
+
+TEST_F(StripLabelTest, TwoLinesAreFilledEvenly) {
+  // Japanese breaks between most two characters: not three and a lone last one.
+  for (const QString& sLabel : {QStringLiteral("全体表示"), QStringLiteral("リプレイ"), QStringLiteral("次のシーン"),
+                                QStringLiteral("Scale 1 Second")}) {
+    const StripLabelLayout layout = FitStripLabel(sLabel, m_font, Area());
+    ExpectShownWhole(layout, sLabel);
+    if (layout.lines.size() == 2) {
+      EXPECT_LE(std::abs(layout.lines[0].size() - layout.lines[1].size()), 1)
+          << layout.lines.join('|').toStdString();
     }
   }
 }
