@@ -123,8 +123,8 @@ void CProgramButton::paintEvent(QPaintEvent* pEvent) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(QPen(QColor(255, 255, 255), 2));
-    const qreal rCentre = IsPushed() || m_blShowPressed ? 15.5 : 13.5;
-    painter.drawEllipse(QPointF(rCentre, rCentre) * (width() / 30.0), 9.0 * width() / 30.0, 9.0 * height() / 30.0);
+    const qreal rCentre = IsPushed() || m_blShowPressed ? 15.5 : 13.5;  // of the 30 x 30 face
+    painter.drawEllipse(QPointF(rCentre, rCentre), 9.0, 9.0);
   }
 }
 
