@@ -4,6 +4,7 @@
 
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPen>
 #include <QRegion>
 
 namespace orb {
@@ -111,11 +112,20 @@ void CProgramButton::paintEvent(QPaintEvent* pEvent) {
   }
   if (!m_blShowPressed) {
     CBitmapButton::paintEvent(pEvent);
-    return;
+  } else {
+    KeepResolution();
+    QPainter painter(this);
+    painter.drawPixmap(0, 0, m_pixPressed);
   }
-  KeepResolution();
-  QPainter painter(this);
-  painter.drawPixmap(0, 0, m_pixPressed);
+  if (hasFocus() && !HasFocusImage()) {
+    // The images have no focus face: a light ring on the dark face shows where the
+    // keyboard is. The face sits two pixels lower and further right while pushed.
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(QColor(255, 255, 255), 2));
+    const qreal rCentre = IsPushed() || m_blShowPressed ? 15.5 : 13.5;  // of the 30 x 30 face
+    painter.drawEllipse(QPointF(rCentre, rCentre), 9.0, 9.0);
+  }
 }
 
 void CMaskedButton::LoadExtra(const QString& sText, qreal rDpr) {

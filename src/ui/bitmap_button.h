@@ -31,6 +31,7 @@ class CBitmapButton : public QAbstractButton {
   virtual bool IsPushed() const { return isDown(); }
   // The image to draw now: down, focus, disabled, up, each only where it exists.
   const QPixmap& FaceImage() const;
+  bool HasFocusImage() const { return !m_pixFocus.isNull(); }
   // Reloads everything when the widget moved to a screen of another pixel ratio, so the
   // images never get scaled. Every paint starts with it.
   void KeepResolution();
@@ -58,7 +59,8 @@ class CBitmapButton : public QAbstractButton {
 };
 
 // One of the five programmable buttons: also "NK", shown the moment the mouse goes down,
-// and drawn pushed while it is the chosen one.
+// and drawn pushed while it is the chosen one. It takes the keyboard focus (Space
+// chooses it) and shows it with a ring where its images have no focus face.
 class CProgramButton final : public CBitmapButton {
   Q_OBJECT
 

@@ -1,8 +1,11 @@
 #include "ui/controller_picture.h"
 
+#include <algorithm>
 #include <functional>
 #include <utility>
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QEvent>
 #include <QMouseEvent>
 #include <QPalette>
@@ -24,10 +27,12 @@ constexpr int kProgramSide = 30;
 constexpr int kProgramLeft = 9;
 constexpr int kProgramPitch = 38;
 constexpr int kProgramTop = 6;
-constexpr int kLabelTop = 40;
-constexpr int kLabelHeight = 18;
 constexpr int kStripHeight = 62;
+// A label takes the strip from the button's bottom down: room for two short lines.
+constexpr int kLabelTop = kProgramTop + kProgramSide;
+constexpr int kLabelHeight = kStripHeight - kLabelTop;
 constexpr int kFirstProgramId = 1002;
+constexpr int kFirstPictureId = 1100;  // also the string ids of the controls' names
 
 enum class Shape { Ellipse, Rectangle, PolygonIn, PolygonOut, Ring };
 
@@ -131,17 +136,60 @@ void Attach(CBitmapButton& button, const char* pText) {
   }
 }
 
-void Describe(QWidget& control, int nId) {
-  const QString sText = QString::fromUtf8(LoadString(nId));
+// The picture's controls only describe the controller: no keyboard stop of their own.
+void Describe(QWidget& control, int nId, UiLanguage language) {
+  const QString sText = QString::fromUtf8(LoadString(nId, language));
   control.setObjectName(ControlName(nId));
   control.setToolTip(sText);
   control.setAccessibleName(sText);
+  control.setFocusPolicy(Qt::NoFocus);
+}
+
+// The picture as screen readers see it: its children but the five pictured programmable
+// buttons, which do nothing and would be heard as a second set beside the strip's.
+class CPictureAccessible final : public QAccessibleWidget {
+ public:
+  explicit CPictureAccessible(CControllerPicture* pPicture) : QAccessibleWidget(pPicture) {}
+
+  int childCount() const override { return static_cast<int>(Listed().size()); }
+  QAccessibleInterface* child(int nIndex) const override {
+    const QList<QWidget*> listed = Listed();
+    return nIndex >= 0 && nIndex < listed.size() ? QAccessible::queryAccessibleInterface(listed.at(nIndex)) : nullptr;
+  }
+  int indexOfChild(const QAccessibleInterface* pChild) const override {
+    return pChild == nullptr ? -1 : static_cast<int>(Listed().indexOf(qobject_cast<QWidget*>(pChild->object())));
+  }
+
+ private:
+  QList<QWidget*> Listed() const {
+    const auto* pPicture = static_cast<const CControllerPicture*>(widget());
+    QList<QWidget*> listed;
+    for (QObject* pChild : pPicture->children()) {
+      auto* pWidget = qobject_cast<QWidget*>(pChild);
+      if (pWidget != nullptr && !pWidget->isWindow() && !pPicture->IsPicturedProgramButton(pWidget)) {
+        listed << pWidget;
+      }
+    }
+    return listed;
+  }
+};
+
+QAccessibleInterface* PictureAccessibleFactory(const QString& sClass, QObject* pObject) {
+  if (sClass == QLatin1String(CControllerPicture::staticMetaObject.className()) && pObject != nullptr) {
+    return new CPictureAccessible(static_cast<CControllerPicture*>(pObject));
+  }
+  return nullptr;
 }
 
 }  // namespace
 
 CControllerPicture::CControllerPicture(QWidget* pParent, const PictureSource& source)
     : QWidget(pParent), m_strip(this), m_picture(this) {
+  static const bool blFactory = [] {
+    QAccessible::installFactory(PictureAccessibleFactory);
+    return true;
+  }();
+  (void)blFactory;
   setFixedSize(kPictureWidth, kStripHeight + kPictureAreaHeight);
 
   m_strip.setObjectName(ControlName(1037));
@@ -172,15 +220,15 @@ CControllerPicture::CControllerPicture(QWidget* pParent, const PictureSource& so
   for (int k = 0; k < kPlainButtons; ++k) {
     m_apPlain[k] = new CBitmapButton(this, source);
     Attach(*m_apPlain[k], kPlacements[k].pText);
-    Describe(*m_apPlain[k], kPlacements[k].nId);
+    Describe(*m_apPlain[k], kPlacements[k].nId, m_language);
   }
   m_pWheel = new CMaskedButton(this, source);
   Attach(*m_pWheel, kPlacements[kWheelIndex].pText);
-  Describe(*m_pWheel, kPlacements[kWheelIndex].nId);
+  Describe(*m_pWheel, kPlacements[kWheelIndex].nId, m_language);
   m_pWheel->installEventFilter(new DoubleClickWatcher(m_pWheel, [this] { emit WheelDoubleClicked(); }));
   m_pJog = new CMaskedButton(this, source);
   Attach(*m_pJog, kPlacements[kJogIndex].pText);
-  Describe(*m_pJog, kPlacements[kJogIndex].nId);
+  Describe(*m_pJog, kPlacements[kJogIndex].nId, m_language);
 
   ShapePictureControls();
 }
@@ -202,6 +250,10 @@ void CControllerPicture::ShapePictureControls() {
   m_pJog->raise();  // a click in the wheel's hole is JOG's
 }
 
+bool CControllerPicture::IsPicturedProgramButton(const QWidget* pWidget) const {
+  return std::find(m_apPlain.begin(), m_apPlain.begin() + kProgramButtons, pWidget) != m_apPlain.begin() + kProgramButtons;
+}
+
 void CControllerPicture::SetChosenProgramButton(int nCode) {
   const bool blValid = nCode >= kFirstProgramCode && nCode < kFirstProgramCode + kProgramButtons;
   m_nChosenCode = blValid ? nCode : 0;
@@ -216,7 +268,8 @@ void CControllerPicture::SetProgramLabel(int nIndex, const QString& sLabel) {
   }
   CProgramButton& button = *m_apProgram[nIndex];
   button.setToolTip(sLabel);
-  const QString sName = QStringLiteral("Programmable button %1").arg(nIndex + 1);
+  // The controller's own name for the button, in the language of the window.
+  const QString sName = QString::fromUtf8(LoadString(kFirstPictureId + nIndex, m_language));
   button.setAccessibleName(sLabel.isEmpty() ? sName : sName + QStringLiteral(": ") + sLabel);
 }
 

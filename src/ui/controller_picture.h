@@ -11,6 +11,7 @@
 #include <QString>
 #include <QWidget>
 
+#include "base/string_table.h"
 #include "ui/bitmap_button.h"
 #include "ui/picture_source.h"
 
@@ -43,6 +44,10 @@ class CControllerPicture final : public QWidget {
   // rectangle of ProgramStrip(), below the button, that nothing here draws on.
   QRect ProgramLabelRect(int nIndex) const;
   QWidget& ProgramStrip() { return m_strip; }
+  CProgramButton& ProgramButton(int nIndex) { return *m_apProgram[static_cast<std::size_t>(nIndex)]; }
+  // The pictured programmable buttons on the controller (not the strip's): they only
+  // describe, so screen readers are not given them.
+  bool IsPicturedProgramButton(const QWidget* pWidget) const;
 
  signals:
   // A click on programmable button 1-5, as its control code 601-605.
@@ -58,6 +63,7 @@ class CControllerPicture final : public QWidget {
   CMaskedButton* m_pJog = nullptr;
   CMaskedButton* m_pWheel = nullptr;
   int m_nChosenCode = 0;
+  UiLanguage m_language = CurrentUiLanguage();  // of every name and tip here
 };
 
 }  // namespace orb

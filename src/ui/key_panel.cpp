@@ -6,7 +6,6 @@
 #include <QEvent>
 #include <QGridLayout>
 #include <QMessageBox>
-#include <QPainter>
 
 #include "engine/key_names.h"
 #include "profiles/profile_store.h"
@@ -14,12 +13,14 @@
 #include "ui/controller_picture.h"
 #include "ui/label_text.h"
 #include "ui/speed_controls.h"
+#include "ui/strip_label.h"
 #include "ui/time_interval_dialog.h"
 #include "ui/ui_texts.h"
 
 namespace orb {
 namespace {
 
+constexpr int kIdsProductName = 102;
 constexpr std::uint32_t kFirstProgramCode = 601;
 constexpr std::uint32_t kLastProgramCode = 605;
 constexpr std::uint16_t kVkShift = 16;
@@ -50,22 +51,6 @@ QByteArray NameBytes(const ProfileRecord& record) {
   const std::string_view name = FieldText(record.szAppName);
   return QByteArray(name.data(), static_cast<qsizetype>(name.size()));
 }
-
-// A label under a programmable button: the strip leaves it a button's width, so a long
-// label is drawn cut with an ellipsis; its text, tooltip and name stay whole.
-class CLabelField final : public QLabel {
- public:
-  explicit CLabelField(QWidget* pParent) : QLabel(pParent) {}
-
- protected:
-  void paintEvent(QPaintEvent*) override {
-    QPainter painter(this);
-    painter.setPen(palette().color(QPalette::WindowText));
-    painter.setFont(font());
-    painter.drawText(rect(), Qt::AlignHCenter | Qt::AlignTop,
-                     fontMetrics().elidedText(text(), Qt::ElideRight, width()));
-  }
-};
 
 }  // namespace
 
@@ -125,15 +110,16 @@ void CKeyPanel::BuildControls() {
   auto* pCombination = new QGridLayout(&m_combination);
   const std::array<const char*, 3> apModifierTexts{texts.pAlt, texts.pCtrl, texts.pShift};
   const std::array<int, 3> anModifierIds{8, 301, 302};
+  // Check boxes and radio buttons, not pushable ones: the tick and the dot tell at a
+  // glance which modifiers a stroke holds and which of Enter, Tab and Esc is its key.
   for (std::size_t i = 0; i < m_apModifiers.size(); ++i) {
-    auto* pButton = new QPushButton(QString::fromUtf8(apModifierTexts[i]), &m_combination);
+    auto* pButton = new QCheckBox(QString::fromUtf8(apModifierTexts[i]), &m_combination);
     pButton->setObjectName(ControlName(anModifierIds[i]));
-    pButton->setCheckable(true);
-    pButton->setAutoDefault(false);
+    pButton->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Fixed);
     const std::uint32_t dwBit = kModifierBits[i];
     // toggled, not clicked: a screen reader's toggle action changes the state without a
     // click. The panel's own setChecked calls are told apart by m_blShowingStroke.
-    connect(pButton, &QPushButton::toggled, this, [this, dwBit](bool blChecked) {
+    connect(pButton, &QCheckBox::toggled, this, [this, dwBit](bool blChecked) {
       if (!m_blShowingStroke) OnModifier(dwBit, blChecked);
     });
     pCombination->addWidget(pButton, 0, static_cast<int>(i));
@@ -141,13 +127,12 @@ void CKeyPanel::BuildControls() {
   }
   const std::array<const char*, 3> apFixedTexts{texts.pEnter, texts.pTab, texts.pEsc};
   for (std::size_t i = 0; i < m_apFixedKeys.size(); ++i) {
-    auto* pButton = new QPushButton(QString::fromUtf8(apFixedTexts[i]), &m_combination);
+    auto* pButton = new QRadioButton(QString::fromUtf8(apFixedTexts[i]), &m_combination);
     pButton->setObjectName(ControlName(501 + static_cast<int>(i)));
-    pButton->setCheckable(true);
-    pButton->setAutoDefault(false);
+    pButton->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Fixed);
     m_fixedKeyGroup.addButton(pButton);
     const std::uint16_t nVk = kFixedKeys[i];
-    connect(pButton, &QPushButton::toggled, this, [this, nVk](bool blChecked) {
+    connect(pButton, &QRadioButton::toggled, this, [this, nVk](bool blChecked) {
       if (blChecked && !m_blShowingStroke) OnFixedKey(nVk);
     });
     pCombination->addWidget(pButton, 1, static_cast<int>(i));
@@ -180,18 +165,19 @@ void CKeyPanel::BuildControls() {
 
   // The labels under the programmable buttons, on the picture's gray strip.
   for (int k = 0; k < 5; ++k) {
-    auto* pField = new CLabelField(&m_picture.ProgramStrip());
-    QFont font = pField->font();
-    font.setPointSizeF(font.pointSizeF() * 0.8);
-    pField->setFont(font);
+    auto* pField = new CStripLabel(&m_picture.ProgramStrip());
     pField->setObjectName(ControlName(1008 + k));
-    pField->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     pField->setGeometry(m_picture.ProgramLabelRect(k));
-    QPalette palette = pField->palette();
-    palette.setColor(QPalette::WindowText, Qt::white);
-    pField->setPalette(palette);
     m_apLabelFields[static_cast<std::size_t>(k)] = pField;
   }
+}
+
+QList<QWidget*> CKeyPanel::FocusOrder() {
+  QList<QWidget*> order{&m_applications, &m_labelBox, &m_keyList};
+  for (QCheckBox* pButton : m_apModifiers) order << pButton;
+  for (QRadioButton* pButton : m_apFixedKeys) order << pButton;
+  order << &m_pause << &m_clear;
+  return order;
 }
 
 QString CKeyPanel::DecodeLabel(const char (&szLabel)[32]) const { return LabelFromTable(szLabel, m_codePage); }
@@ -302,10 +288,9 @@ void CKeyPanel::FollowPendingApplication() {
 void CKeyPanel::UpdateLabels() {
   for (int k = 0; k < 5; ++k) {
     const QString sLabel = m_pSelProfile == nullptr ? QString() : DecodeLabel(m_pSelProfile->entries[k].deck.szLabel);
-    QLabel& field = *m_apLabelFields[static_cast<std::size_t>(k)];
+    CStripLabel& field = *m_apLabelFields[static_cast<std::size_t>(k)];
     if (field.text() != sLabel) {
-      field.setText(sLabel);
-      field.setToolTip(sLabel);
+      field.SetLabelText(sLabel);
       m_picture.SetProgramLabel(k, sLabel);
     }
   }
@@ -330,7 +315,8 @@ void CKeyPanel::SelectControl(std::uint32_t nCode) {
   m_blLabelFocus = false;
 
   m_labelBox.setEnabled(blEditable);
-  m_labelBox.setText(blEditable ? DecodeLabel(m_pSelDeck->szLabel) : QString());
+  m_sShownLabel = blEditable ? std::string(FieldText(m_pSelDeck->szLabel)) : std::string();
+  m_labelBox.setText(LabelFromTable(m_sShownLabel, m_codePage));
   m_keyList.setEnabled(blEditable);
   FillKeys();
   UpdateKeyButtons();
@@ -342,10 +328,10 @@ void CKeyPanel::EnableCombination(bool blOn) {
     return;
   }
   m_blShowingStroke = true;
-  for (QPushButton* pButton : m_apModifiers) pButton->setChecked(false);
+  for (QCheckBox* pButton : m_apModifiers) pButton->setChecked(false);
   // An exclusive group keeps one button on; none is what "no row" shows.
   m_fixedKeyGroup.setExclusive(false);
-  for (QPushButton* pButton : m_apFixedKeys) pButton->setChecked(false);
+  for (QRadioButton* pButton : m_apFixedKeys) pButton->setChecked(false);
   m_fixedKeyGroup.setExclusive(true);
   m_blShowingStroke = false;
 }
@@ -480,19 +466,21 @@ void CKeyPanel::OnLabelChange() {
   }
   const QString sText = m_labelBox.text();
   if (m_pSelDeck != nullptr && sText != DecodeLabel(m_pSelFile->szLabel)) {
-    const TableLabel label = LabelToTable(sText, m_codePage);
+    const TableLabel label = EditedLabelToTable(m_sShownLabel, sText, m_codePage);
     if (!label.blOk) {
       // Never stored as something else: the box goes back to what is stored.
+      m_sShownLabel = FieldText(m_pSelDeck->szLabel);
       m_blSettingLabel = true;
-      m_labelBox.setText(DecodeLabel(m_pSelDeck->szLabel));
+      m_labelBox.setText(LabelFromTable(m_sShownLabel, m_codePage));
       m_blSettingLabel = false;
-      QMessageBox box(QMessageBox::Warning, windowTitle(), RefusedLabelMessage(m_language, m_codePage, label.chRefused),
-                      QMessageBox::Ok, this);
+      QMessageBox box(QMessageBox::Warning, QString::fromUtf8(LoadString(kIdsProductName, m_language)),
+                      RefusedLabelMessage(m_language, m_codePage, label.chRefused), QMessageBox::Ok, this);
       RunDialog(box);
       UpdateKeyButtons();
       FollowPendingApplication();
       return;
     }
+    m_sShownLabel = label.sBytes;
     if (label.blCut) {
       // What the box shows is what is stored: a text longer than the field is cut there.
       m_blSettingLabel = true;
@@ -504,8 +492,7 @@ void CKeyPanel::OnLabelChange() {
       WriteTableLabel(m_pSelFile->szLabel, label.sBytes);
       const int k = static_cast<int>(m_nSelControl - kFirstProgramCode);
       const QString sStored = DecodeLabel(m_pSelDeck->szLabel);
-      m_apLabelFields[static_cast<std::size_t>(k)]->setText(sStored);
-      m_apLabelFields[static_cast<std::size_t>(k)]->setToolTip(sStored);
+      m_apLabelFields[static_cast<std::size_t>(k)]->SetLabelText(sStored);
       m_picture.SetProgramLabel(k, sStored);
       SetModified(true);
     }

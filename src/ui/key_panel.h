@@ -12,19 +12,23 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <string>
 
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QWidget>
 
 #include "base/string_table.h"
 #include "platform/text/text_codec.h"
 #include "profiles/profile_record.h"
 #include "ui/key_list.h"
+#include "ui/strip_label.h"
 
 class QDialog;
 
@@ -63,15 +67,18 @@ class CKeyPanel final : public QWidget {
   // 601-605 chooses programmable button 1-5; any other code chooses none.
   void SelectControl(std::uint32_t nCode);
 
+  // The panel's controls in the order of its layout, for the window's tab order.
+  QList<QWidget*> FocusOrder();
+
   // For the window's tests.
   QComboBox& ApplicationList() { return m_applications; }
   QLineEdit& LabelBox() { return m_labelBox; }
   CKeyList& KeyList() { return m_keyList; }
-  QPushButton& ModifierButton(int nIndex) { return *m_apModifiers[static_cast<std::size_t>(nIndex)]; }  // Alt, Ctrl, Shift
-  QPushButton& FixedKeyButton(int nIndex) { return *m_apFixedKeys[static_cast<std::size_t>(nIndex)]; }  // Enter, Tab, Esc
+  QCheckBox& ModifierButton(int nIndex) { return *m_apModifiers[static_cast<std::size_t>(nIndex)]; }  // Alt, Ctrl, Shift
+  QRadioButton& FixedKeyButton(int nIndex) { return *m_apFixedKeys[static_cast<std::size_t>(nIndex)]; }  // Enter, Tab, Esc
   QPushButton& PauseButton() { return m_pause; }
   QPushButton& ClearButton() { return m_clear; }
-  QLabel& LabelField(int nIndex) { return *m_apLabelFields[static_cast<std::size_t>(nIndex)]; }
+  CStripLabel& LabelField(int nIndex) { return *m_apLabelFields[static_cast<std::size_t>(nIndex)]; }
   const ProfileRecord* SelectedProfile() const { return m_pSelProfile; }
   std::uint32_t SelectedControl() const { return m_nSelControl; }
 
@@ -115,12 +122,12 @@ class CKeyPanel final : public QWidget {
   QLabel m_keysCaption;
   CKeyList m_keyList;
   QGroupBox m_combination;
-  std::array<QPushButton*, 3> m_apModifiers{};
-  std::array<QPushButton*, 3> m_apFixedKeys{};
+  std::array<QCheckBox*, 3> m_apModifiers{};
+  std::array<QRadioButton*, 3> m_apFixedKeys{};
   QButtonGroup m_fixedKeyGroup;
   QPushButton m_pause;
   QPushButton m_clear;
-  std::array<QLabel*, 5> m_apLabelFields{};
+  std::array<CStripLabel*, 5> m_apLabelFields{};
 
   ProfileRecord* m_pSelProfile = nullptr;
   int m_nSelApp = -1;
@@ -133,6 +140,9 @@ class CKeyPanel final : public QWidget {
   int m_nSelKey = 0;
   KeyStroke* m_pSelKeyDeck = nullptr;
   KeyStroke* m_pSelKeyFile = nullptr;
+  // The stored bytes behind the label box's text: kept as they are where the user leaves
+  // the text alone, even those the code page cannot show.
+  std::string m_sShownLabel;
   bool m_blLabelFocus = false;
   bool m_blSelectingRow = false;  // the panel moves the list's selection: not the user's choice
   bool m_blSettingLabel = false;  // the panel puts a text into the label box itself

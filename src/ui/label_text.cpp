@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 #include <QList>
 
@@ -34,19 +35,70 @@ QString CharacterText(char32_t ch, UiLanguage language) {
                                           : QStringLiteral("“%1” (%2)").arg(sChar, sCode);
 }
 
+// A stored label split into characters as the code page reads them, each with the text it
+// shows as: a lone byte that does not decode shows as U+FFFD, a broken pair as two.
+struct LabelPiece {
+  std::string_view bytes;
+  QString sText;
+};
+
+std::vector<LabelPiece> SplitLabel(std::string_view bytes, platform::CodePage codePage) {
+  std::vector<LabelPiece> pieces;
+  std::size_t nPos = 0;
+  while (nPos < bytes.size()) {
+    const bool blPair =
+        platform::IsLeadByte(codePage, static_cast<std::uint8_t>(bytes[nPos])) && nPos + 1 < bytes.size();
+    const std::string_view piece = bytes.substr(nPos, blPair ? 2 : 1);
+    pieces.push_back({piece, QString::fromStdString(platform::DecodeTextLossy(codePage, piece))});
+    nPos += piece.size();
+  }
+  return pieces;
+}
+
 }  // namespace
 
 TableLabel LabelToTable(const QString& sLabel, platform::CodePage codePage) {
+  return EditedLabelToTable({}, sLabel, codePage);
+}
+
+TableLabel EditedLabelToTable(std::string_view shownBytes, const QString& sEdited, platform::CodePage codePage) {
+  if (const std::size_t nNul = shownBytes.find('\0'); nNul != std::string_view::npos) {
+    shownBytes = shownBytes.substr(0, nNul);
+  }
   TableLabel label{true, {}, false, 0};
-  QStringView text(sLabel);
+  QStringView text(sEdited);
   if (const qsizetype nNul = text.indexOf(QChar(u'\0')); nNul >= 0) {
     text = text.left(nNul);
     label.blCut = true;
   }
-  std::string sBytes;
-  if (!platform::EncodeText(codePage, text.toUtf8().toStdString(), sBytes)) {
-    return {false, {}, false, FirstRefusedCharacter(text, codePage)};
+  // The characters kept at the front and at the back, whole, without overlapping.
+  const std::vector<LabelPiece> pieces = SplitLabel(shownBytes, codePage);
+  std::size_t nFront = 0;
+  qsizetype nFrontChars = 0;
+  while (nFront < pieces.size() && text.mid(nFrontChars).startsWith(pieces[nFront].sText)) {
+    nFrontChars += pieces[nFront].sText.size();
+    ++nFront;
   }
+  std::size_t nBack = pieces.size();
+  qsizetype nBackChars = 0;
+  while (nBack > nFront) {
+    const QString& sPiece = pieces[nBack - 1].sText;
+    if (text.size() - nBackChars - sPiece.size() < nFrontChars ||
+        !text.left(text.size() - nBackChars).endsWith(sPiece)) {
+      break;
+    }
+    nBackChars += sPiece.size();
+    --nBack;
+  }
+  const QStringView typed = text.mid(nFrontChars, text.size() - nFrontChars - nBackChars);
+  std::string sTyped;
+  if (!platform::EncodeText(codePage, typed.toUtf8().toStdString(), sTyped)) {
+    return {false, {}, false, FirstRefusedCharacter(typed, codePage)};
+  }
+  std::string sBytes;
+  for (std::size_t i = 0; i < nFront; ++i) sBytes += pieces[i].bytes;
+  sBytes += sTyped;
+  for (std::size_t i = nBack; i < pieces.size(); ++i) sBytes += pieces[i].bytes;
   const std::size_t nKept = platform::CutTextLength(codePage, sBytes, kLabelBytes);
   if (nKept < sBytes.size()) {
     sBytes.resize(nKept);

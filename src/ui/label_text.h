@@ -27,6 +27,12 @@ struct TableLabel {
 // stored as '?'.
 TableLabel LabelToTable(const QString& sLabel, platform::CodePage codePage);
 
+// The label after the user edited the box that showed `shownBytes`: what the user left
+// as it was keeps the bytes behind it, even bytes the code page cannot decode (a table
+// from elsewhere; shown as U+FFFD), and only what the user typed is encoded, so only that
+// can be refused. Same cuts as LabelToTable.
+TableLabel EditedLabelToTable(std::string_view shownBytes, const QString& sEdited, platform::CodePage codePage);
+
 // For display: the bytes up to the first NUL, bytes that do not convert shown as U+FFFD.
 // The array form never reads past the field, even when a stored label lacks its NUL.
 QString LabelFromTable(const char (&szLabel)[32], platform::CodePage codePage);

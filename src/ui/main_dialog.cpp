@@ -193,6 +193,16 @@ void CMainDialog::BuildControls() {
   pLayout->addSpacing(6);
   pLayout->addLayout(pButtons);
   pLayout->setSizeConstraint(QLayout::SetFixedSize);
+
+  // Tab follows the layout: the strip's buttons top left, then the panel from the
+  // application list down, the speeds, and the dialog's buttons. The window opens on
+  // the application list, where every edit begins.
+  QList<QWidget*> order;
+  for (int k = 0; k < CControllerPicture::kProgramButtons; ++k) order << &m_pPicture->ProgramButton(k);
+  order << m_pPanel->FocusOrder() << &m_pSpeeds->JogSlider() << &m_pSpeeds->ShuttleSlider() << m_pOk << m_pCancel
+        << m_pApply;
+  for (qsizetype i = 1; i < order.size(); ++i) QWidget::setTabOrder(order[i - 1], order[i]);
+  m_pPanel->ApplicationList().setFocus();
 }
 
 CMainDialog::~CMainDialog() {
@@ -393,6 +403,9 @@ void CMainDialog::OnSet() {
     return;
   }
   m_blKeepHidden = false;
+  if (!isVisible()) {
+    m_pPanel->ApplicationList().setFocus();  // opened anew, not brought back
+  }
   // Shown normally: a minimized window comes back too.
   setWindowState(windowState() & ~Qt::WindowMinimized);
   show();

@@ -4,12 +4,16 @@
 
 #include <gtest/gtest.h>
 
+#include <QAccessible>
+#include <QApplication>
 #include <QSignalSpy>
 #include <QTest>
 
 #include "base/log_capture.h"
+#include "base/string_table.h"
 #include "test_pictures.h"
 #include "ui/picture_images.h"
+#include "ui/strip_label.h"
 
 namespace orb {
 namespace {
@@ -228,22 +232,89 @@ TEST_F(ControllerPictureTest, EveryControlHasItsTipAndAName) {
   for (int k = 0; k < 5; ++k) {
     QWidget& button = Control(1002 + k);
     EXPECT_EQ(button.toolTip(), "") << "no label, no tip";
-    EXPECT_EQ(button.accessibleName(), QStringLiteral("Programmable button %1").arg(k + 1));
+    EXPECT_EQ(button.accessibleName(), QStringLiteral("Programable button %1").arg(k + 1));
   }
   m_picture.SetProgramLabel(1, "Cut");
   m_picture.SetProgramLabel(4, QString::fromUtf8("カット"));
   m_picture.SetProgramLabel(5, "nobody");
   m_picture.SetProgramLabel(-1, "nobody");
   EXPECT_EQ(Control(1003).toolTip(), "Cut");
-  EXPECT_EQ(Control(1003).accessibleName(), "Programmable button 2: Cut");
+  EXPECT_EQ(Control(1003).accessibleName(), "Programable button 2: Cut");
   EXPECT_EQ(Control(1006).toolTip(), QString::fromUtf8("カット"));
-  EXPECT_EQ(Control(1006).accessibleName(), QString::fromUtf8("Programmable button 5: カット"));
+  EXPECT_EQ(Control(1006).accessibleName(), QString::fromUtf8("Programable button 5: カット"));
   for (int nId : {1002, 1004, 1005}) {
     EXPECT_EQ(Control(nId).toolTip(), "") << nId;
   }
   m_picture.SetProgramLabel(1, "");
   EXPECT_EQ(Control(1003).toolTip(), "");
-  EXPECT_EQ(Control(1003).accessibleName(), "Programmable button 2");
+  EXPECT_EQ(Control(1003).accessibleName(), "Programable button 2");
+}
+
+// The names a screen reader reads below `pInterface`, depth first.
+void CollectNames(QAccessibleInterface* pInterface, QStringList& names, QList<QObject*>& objects) {
+  for (int i = 0; i < pInterface->childCount(); ++i) {
+    QAccessibleInterface* pChild = pInterface->child(i);
+    if (pChild == nullptr) continue;
+    names << pChild->text(QAccessible::Name);
+    objects << pChild->object();
+    CollectNames(pChild, names, objects);
+  }
+}
+
+TEST_F(ControllerPictureTest, ScreenReadersHearOneSetOfProgrammableButtonsInTheWindowsLanguage) {
+  m_picture.SetProgramLabel(2, "Mark");
+  QStringList names;
+  QList<QObject*> objects;
+  CollectNames(QAccessible::queryAccessibleInterface(&m_picture), names, objects);
+  QStringList heard;
+  for (qsizetype i = 0; i < names.size(); ++i) {
+    if (names[i].startsWith("Programable button")) {
+      heard << names[i];
+      EXPECT_TRUE(qobject_cast<CProgramButton*>(objects[i]) != nullptr) << names[i].toStdString();
+    }
+  }
+  EXPECT_EQ(heard, QStringList({"Programable button 1", "Programable button 2", "Programable button 3: Mark",
+                                "Programable button 4", "Programable button 5"}));
+  // The rest of the picture is still described.
+  EXPECT_TRUE(names.contains("JOG/SHUTTLE Wheel"));
+  EXPECT_TRUE(names.contains("Set IN point"));
+
+  SetUiLanguage(UiLanguage::Japanese);
+  CControllerPicture japanese(nullptr, ControllerPictures().Source());
+  SetUiLanguage(UiLanguage::English);
+  japanese.SetProgramLabel(0, QString::fromUtf8("再生"));
+  EXPECT_EQ(japanese.ProgramButton(0).accessibleName(), QString::fromUtf8("プログラマブルキー1: 再生"));
+  EXPECT_EQ(japanese.ProgramButton(4).accessibleName(), QString::fromUtf8("プログラマブルキー5"));
+}
+
+TEST_F(ControllerPictureTest, OnlyTheStripsButtonsTakeTheFocus) {
+  m_picture.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&m_picture));
+  Control(1002).setFocus();
+  QStringList visited;
+  for (int i = 0; i < 6; ++i) {
+    visited << QApplication::focusWidget()->objectName();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+  }
+  EXPECT_EQ(visited, QStringList({"Control1002", "Control1003", "Control1004", "Control1005", "Control1006",
+                                  "Control1002"}));
+}
+
+// The built-in buttons have no focus face: a ring shows the focus, on the chosen one too.
+TEST(ControllerPictureBuiltInTest, TheProgrammableButtonWithTheFocusShowsIt) {
+  CControllerPicture picture;
+  picture.show();
+  picture.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&picture));
+  for (const int nChosen : {0, 603}) {
+    picture.SetChosenProgramButton(nChosen);
+    CProgramButton& button = picture.ProgramButton(2);
+    picture.ProgramButton(0).setFocus();
+    const QImage without = button.grab().toImage();
+    button.setFocus();
+    ASSERT_TRUE(button.hasFocus());
+    EXPECT_GE(test::StrongestChange(without, button.grab().toImage()), 3.0) << nChosen;
+  }
 }
 
 // With the program's own pictures every button attaches, and each plain control is its

@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
@@ -18,12 +20,15 @@
 #include "support/temp_dir.h"
 #include "ui/controller_picture.h"
 #include "ui/speed_controls.h"
+#include "ui/strip_label.h"
+#include "test_pictures.h"
 #include "ui/time_interval_dialog.h"
 
 namespace orb {
 namespace {
 
 using test::Key;
+using test::StrongestChange;
 using test::TestProfile;
 
 constexpr std::uint16_t VK_A = 'A';
@@ -252,6 +257,39 @@ TEST_F(KeyPanelTest, EnterTabAndEscComeFromTheirButtonsAndShowWhenTheRowIsSelect
   EXPECT_EQ(Deck(0, 0).keys[0], Key(13, KS_CTRL));
 }
 
+TEST_F(KeyPanelTest, ModifiersAndEnterTabEscShowTheirStatePlainlyToTheEyeAndToScreenReaders) {
+  ProfileRecord alpha = Named("Alpha");
+  SetKeys(alpha, 0, {Key(VK_A, KS_CTRL)});
+  Load({alpha});
+  ChooseRow(0, 0);
+
+  QAbstractButton& ctrl = Panel().ModifierButton(1);
+  QAccessibleInterface* pCtrl = QAccessible::queryAccessibleInterface(&ctrl);
+  ASSERT_NE(pCtrl, nullptr);
+  EXPECT_EQ(pCtrl->role(), QAccessible::CheckBox);
+  ASSERT_TRUE(ctrl.isChecked());
+  EXPECT_TRUE(pCtrl->state().checked);
+  const QImage on = ctrl.grab().toImage();
+  QTest::mouseClick(&ctrl, Qt::LeftButton);
+  ASSERT_EQ(Deck(0, 0).keys[0], Key(VK_A));
+  EXPECT_FALSE(pCtrl->state().checked);
+  // Not a shade darker: as plain as text on its ground (3:1 for a control's state).
+  EXPECT_GE(StrongestChange(on, ctrl.grab().toImage()), 3.0);
+
+  for (int i = 0; i < 3; ++i) {
+    QAccessibleInterface* pFixed = QAccessible::queryAccessibleInterface(&Panel().FixedKeyButton(i));
+    ASSERT_NE(pFixed, nullptr);
+    EXPECT_EQ(pFixed->role(), QAccessible::RadioButton) << i;
+  }
+  QAbstractButton& tab = Panel().FixedKeyButton(1);
+  const QImage off = tab.grab().toImage();
+  QTest::mouseClick(&tab, Qt::LeftButton);
+  ASSERT_EQ(Deck(0, 0).keys[0], Key(9));
+  EXPECT_TRUE(QAccessible::queryAccessibleInterface(&tab)->state().checked);
+  EXPECT_FALSE(QAccessible::queryAccessibleInterface(&Panel().FixedKeyButton(0))->state().checked);
+  EXPECT_GE(StrongestChange(off, tab.grab().toImage()), 3.0);
+}
+
 TEST_F(KeyPanelTest, F1AndF10AreStoredOnlyWithARowSelectedInTheList) {
   Load({Named("Alpha")});
   Panel().SelectControl(601);
@@ -396,6 +434,37 @@ TEST_F(KeyPanelTest, ALabelThatTheTablesCodePageCannotHoldIsRefusedAndNothingIsS
   EXPECT_STREQ(Deck(0, 0).szLabel, "Play");
   EXPECT_EQ(Panel().LabelBox().text(), "Play");
   EXPECT_FALSE(m_store.IsModified());
+}
+
+TEST_F(KeyPanelTest, ALabelWithAByteTheCodePageCannotShowIsKeptAndOnlyTypedTextIsRefused) {
+  // A table from elsewhere: 0x81 is no character in 1252, and the two commands differ.
+  ProfileRecord alpha = Named("Alpha");
+  std::strcpy(alpha.entries[0].deck.szLabel, "Cue\x81");
+  std::strcpy(alpha.entries[0].file.szLabel, "Cue");
+  Load({alpha});
+  QString sTitle;
+  m_answer = [&](QDialog& dialog) {
+    sTitle = dialog.windowTitle();
+    return true;
+  };
+
+  Panel().SelectControl(601);  // what a click on the button does
+  EXPECT_EQ(m_nDialogs, 0) << "a click refuses nothing";
+  EXPECT_EQ(Panel().LabelBox().text(), QStringLiteral("Cue\uFFFD"));
+  EXPECT_STREQ(File(0, 0).szLabel, "Cue\x81") << "both commands hold the label shown";
+
+  Panel().LabelBox().setFocus();
+  Panel().LabelBox().end(false);
+  QTest::keyClicks(&Panel().LabelBox(), "s");
+  EXPECT_EQ(m_nDialogs, 0);
+  EXPECT_STREQ(Deck(0, 0).szLabel, "Cue\x81s");
+  EXPECT_STREQ(File(0, 0).szLabel, "Cue\x81s");
+
+  Panel().LabelBox().insert(QString::fromUtf8("再"));
+  EXPECT_EQ(m_nDialogs, 1);
+  EXPECT_EQ(sTitle, QString::fromUtf8(LoadString(102, UiLanguage::English)));
+  EXPECT_STREQ(Deck(0, 0).szLabel, "Cue\x81s");
+  EXPECT_EQ(Panel().LabelBox().text(), QStringLiteral("Cue\uFFFDs"));
 }
 
 TEST_F(KeyPanelTest, OnlyProgrammableButtonsCanBeChosenAndAnEmptyTableMakesNothingEditable) {

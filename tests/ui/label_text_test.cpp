@@ -89,6 +89,43 @@ TEST(LabelTextTest, FieldsAreReadUpToTheirNulAndNeverBeyond) {
   EXPECT_EQ(LabelFromTable(std::string_view("\x8D\xC4\x90"), CodePage::Cp932), QStringLiteral("再\uFFFD"));
 }
 
+TEST(LabelTextTest, AnEditKeepsTheBytesTheUserLeftAloneAndRefusesOnlyWhatWasTyped) {
+  // 0x81 has no character in 1252: shown as U+FFFD, kept as 0x81 wherever it was left.
+  const std::string_view stored("Mark\x81In");
+  const QString sShown = LabelFromTable(stored, CodePage::Cp1252);
+  ASSERT_EQ(sShown, QStringLiteral("Mark\uFFFDIn"));
+
+  TableLabel label = EditedLabelToTable(stored, sShown, CodePage::Cp1252);
+  ASSERT_TRUE(label.blOk);
+  EXPECT_EQ(label.sBytes, stored);
+
+  label = EditedLabelToTable(stored, QStringLiteral("Mark\uFFFDIné"), CodePage::Cp1252);
+  ASSERT_TRUE(label.blOk);
+  EXPECT_EQ(label.sBytes, "Mark\x81In\xE9");
+  label = EditedLabelToTable(stored, QStringLiteral("Mark \uFFFDIn"), CodePage::Cp1252);
+  ASSERT_TRUE(label.blOk);
+  EXPECT_EQ(label.sBytes, "Mark \x81In");
+  label = EditedLabelToTable(stored, QStringLiteral("MarkIn"), CodePage::Cp1252);  // the odd byte deleted
+  ASSERT_TRUE(label.blOk);
+  EXPECT_EQ(label.sBytes, "MarkIn");
+
+  // What the user typed is still refused, U+FFFD itself among it.
+  label = EditedLabelToTable(stored, QStringLiteral("Mark\uFFFDIn 再"), CodePage::Cp1252);
+  EXPECT_FALSE(label.blOk);
+  EXPECT_EQ(label.chRefused, U'再');
+  label = EditedLabelToTable(stored, QStringLiteral("Mark\uFFFDIn\uFFFD"), CodePage::Cp1252);
+  EXPECT_FALSE(label.blOk);
+  EXPECT_EQ(label.chRefused, U'\uFFFD');
+
+  // In 932 a pair whose second byte is not valid is kept whole; a typed character after
+  // it still counts against the 31 bytes.
+  const std::string sPair = std::string("\x81\x7F") + std::string(28, 'a');
+  label = EditedLabelToTable(sPair, LabelFromTable(sPair, CodePage::Cp932) + QStringLiteral("bc"), CodePage::Cp932);
+  ASSERT_TRUE(label.blOk);
+  EXPECT_TRUE(label.blCut);
+  EXPECT_EQ(label.sBytes, sPair + "b");
+}
+
 TEST(LabelTextTest, TheRefusalNamesTheCharacterAndTheCodePage) {
   const QString sEnglish = RefusedLabelMessage(UiLanguage::English, CodePage::Cp1252, U'再');
   EXPECT_TRUE(sEnglish.contains(QStringLiteral("“再” (U+518D)"))) << sEnglish.toStdString();

@@ -36,6 +36,8 @@
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "ui/about_dialog.h"
+#include "ui/controller_picture.h"
+#include "ui/speed_controls.h"
 #include "ui/key_panel.h"
 #include "ui/tray_icon.h"
 
@@ -455,6 +457,53 @@ TEST_F(SettingsWindowTest, ASaveThatCannotWriteTheFileSaysSoAndOkKeepsTheWindowO
   });
   EXPECT_NE(sMessage.find("could not be saved"), std::string::npos) << sMessage;
   EXPECT_NE(sMessage.find("missing-folder"), std::string::npos) << sMessage;
+}
+
+TEST_F(SettingsWindowTest, TheWindowOpensOnTheApplicationListAndTabFollowsTheLayout) {
+  CMainDialog dialog(true, m_config);
+  RunWith(dialog, [&] {
+    dialog.OnSet();
+    CKeyPanel& panel = dialog.KeyPanel();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return QApplication::focusWidget() == &panel.ApplicationList(); }));
+
+    // Every control enabled: a button chosen, its label edited, a stroke's row selected.
+    EditLabel(dialog, 0, 601, "Tab order");
+    panel.KeyList().setFocus();
+    panel.KeyList().setCurrentRow(0);
+    ASSERT_TRUE(panel.PauseButton().isEnabled());
+    ASSERT_TRUE(dialog.ApplyButton().isEnabled());
+
+    QList<QWidget*> expected{&panel.ApplicationList(), &panel.LabelBox(), &panel.KeyList()};
+    for (int i = 0; i < 3; ++i) expected << &panel.ModifierButton(i);
+    // Enter, Tab and Esc are one stop, as a radio group is; the arrows move in it.
+    expected << &panel.FixedKeyButton(0);
+    expected << &panel.PauseButton() << &panel.ClearButton() << &dialog.Speeds().JogSlider();
+    if (dialog.Speeds().ShuttleSlider().isVisible()) expected << &dialog.Speeds().ShuttleSlider();
+    expected << dialog.findChild<QWidget*>(QStringLiteral("Control1"))
+             << dialog.findChild<QWidget*>(QStringLiteral("Control2")) << &dialog.ApplyButton();
+    for (int k = 0; k < 5; ++k) expected << &dialog.Picture().ProgramButton(k);
+    expected << &panel.ApplicationList();
+
+    panel.ApplicationList().setFocus();
+    QList<QWidget*> visited;
+    QStringList names;
+    for (qsizetype i = 0; i < expected.size(); ++i) {
+      QWidget* pFocus = QApplication::focusWidget();
+      visited << pFocus;
+      names << (pFocus != nullptr ? pFocus->objectName() : QStringLiteral("(none)"));
+      QTest::keyClick(pFocus != nullptr ? pFocus : &dialog, Qt::Key_Tab);
+    }
+    EXPECT_EQ(visited, expected) << names.join(' ').toStdString();
+
+    // Hidden by OK and opened again: on the application list once more.
+    dialog.Picture().ProgramButton(2).setFocus();
+    dialog.accept();
+    dialog.OnSet();
+    // The one the window gives the focus to when it becomes active (offscreen does not
+    // make it active again).
+    EXPECT_EQ(dialog.focusWidget(), &panel.ApplicationList());
+    dialog.EndProgram();
+  });
 }
 
 TEST_F(SettingsWindowTest, TheControllersProgrammableButtonsChooseThemselvesWhileTheWindowIsInFront) {

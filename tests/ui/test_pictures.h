@@ -2,6 +2,7 @@
 // Made-up pictures for the bitmap buttons: each name a plain colour of a given size, and
 // masks as painted shapes, so a test can tell which image was drawn by one pixel.
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <memory>
@@ -18,6 +19,7 @@
 #include <QWidget>
 
 #include "ui/picture_source.h"
+#include "ui/strip_label.h"
 
 namespace orb::test {
 
@@ -81,6 +83,18 @@ struct TestPictures {
 inline QColor ColorAt(QWidget& widget, const QPoint& point) {
   const QImage image = widget.grab().toImage();
   return image.pixelColor((QPointF(point) * image.devicePixelRatio()).toPoint());
+}
+
+// The strongest contrast between two renderings, pixel by pixel: what the eye has to go
+// by to tell the two apart.
+inline double StrongestChange(const QImage& before, const QImage& after) {
+  double rStrongest = 1.0;
+  for (int y = 0; y < std::min(before.height(), after.height()); ++y) {
+    for (int x = 0; x < std::min(before.width(), after.width()); ++x) {
+      rStrongest = std::max(rStrongest, ContrastRatio(before.pixelColor(x, y), after.pixelColor(x, y)));
+    }
+  }
+  return rStrongest;
 }
 
 }  // namespace orb::test

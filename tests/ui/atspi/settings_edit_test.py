@@ -201,7 +201,7 @@ def scenario(ui):
         check(not label.enabled, "the label box is editable before a button is chosen")
 
         # The strip's button 3 is round: the corner of its square takes no click.
-        button = window.wait_for(predicate=lambda node: node.name.startswith("Programmable button 3"))
+        button = window.wait_for(predicate=lambda node: node.name.startswith("Programable button 3"))
         x, y, width, height = button.extents()
         ui.display.click(x + 1, y + 1)
         time.sleep(0.3)
@@ -260,7 +260,7 @@ def scenario(ui):
         window, x_window = ui.open_settings_window(orb, by="icon")
         label = window.wait_for(role="text", name="Label", states=())
         check(not label.enabled, "a control is still chosen after cancel")
-        button = window.wait_for(predicate=lambda node: node.name.startswith("Programmable button 3"))
+        button = window.wait_for(predicate=lambda node: node.name.startswith("Programable button 3"))
         button.click(ui.display)
         label.wait_until(lambda node: node.enabled, "button 3 chosen again")
         check(label.text == "Mark", f"after cancel button 3's label is {label.text!r}")
