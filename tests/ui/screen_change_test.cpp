@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <QApplication>
 #include <QGuiApplication>
@@ -13,7 +14,6 @@
 #include <QPainter>
 #include <QScreen>
 #include <QTest>
-#include <QWindow>
 
 #include "support/temp_dir.h"
 #include "test_pictures.h"
