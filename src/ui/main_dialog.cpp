@@ -46,6 +46,8 @@ namespace {
 constexpr int kIdsAboutItem = 101;  // the window menu's About, which differs from the tray's in Japanese
 constexpr int kIdsProductName = 102;
 constexpr int kHostModePollMs = 100;
+constexpr std::uintptr_t kFirstProgramCode = 601;  // the programmable buttons' control codes
+constexpr std::uintptr_t kLastProgramCode = 605;
 // While a controller is listed but cannot be opened (its node's permissions), look again
 // this often: udev may fix the permissions without telling us by an event we watch.
 constexpr int kReconnectPollMs = 500;
@@ -389,8 +391,11 @@ void CMainDialog::OnMessage(std::uint32_t nMsg, std::uintptr_t wParam, std::intp
       return;
     case WM_SELECTCONTROL:
       // A button of the controller while this window (or a small dialog of it) is in
-      // front: the choice is kept for the window even before it was ever shown.
-      KeyPanel().SelectControl(static_cast<std::uint32_t>(wParam));
+      // front: the choice is kept for the window even before it was ever shown. A window
+      // not yet made has no choice to clear.
+      if (HasControls() || (wParam >= kFirstProgramCode && wParam <= kLastProgramCode)) {
+        KeyPanel().SelectControl(static_cast<std::uint32_t>(wParam));
+      }
       return;
     case WM_WHEELMOVED:
       m_wheelScore.AddMovement(static_cast<int>(lParam));

@@ -457,7 +457,9 @@ TEST_F(SettingsWindowTest, TheControlsAreMadeAtTheFirstShowWithWhatTheCoreChoseM
     dialog.Core().CheckForegroundWindow(77, kEditorPid, 0);
     ASSERT_TRUE(QTest::qWaitFor([&] { return dialog.Core().CurrentProfile() == &pTable[nChosen]; }, 5000));
     dialog.Core().SetModified(true);
-    EXPECT_FALSE(dialog.HasControls()) << "the choice of profile made the controls";
+    dialog.Post(WM_SELECTCONTROL, 0, 0);
+    QCoreApplication::sendPostedEvents(&dialog);
+    EXPECT_FALSE(dialog.HasControls()) << "the choice of profile or of no control made the controls";
 
     dialog.OnSet();
     ASSERT_TRUE(dialog.HasControls());
@@ -511,8 +513,10 @@ TEST_F(SettingsWindowTest, ASaveThatCannotWriteTheFileSaysSoAndOkKeepsTheWindowO
 TEST_F(SettingsWindowTest, TheControllersProgrammableButtonsChooseThemselvesWhileTheWindowIsInFront) {
   CMainDialog dialog(true, m_config);
   RunWith(dialog, [&] {
+    dialog.Post(WM_SELECTCONTROL, 0, 0);  // a button without a control: nothing to clear yet
     dialog.Post(WM_SELECTCONTROL, 603, 0);
     QTimer::singleShot(0, &dialog, [&] {
+      EXPECT_TRUE(dialog.HasControls()) << "the choice of a programmable button was dropped";
       EXPECT_EQ(dialog.KeyPanel().SelectedControl(), 603u);
       EXPECT_TRUE(dialog.KeyPanel().LabelBox().isEnabled());
       dialog.Post(WM_SELECTCONTROL, 606, 0);  // DECK/FILE: chooses nothing
