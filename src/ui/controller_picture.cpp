@@ -184,7 +184,7 @@ QAccessibleInterface* PictureAccessibleFactory(const QString& sClass, QObject* p
 }  // namespace
 
 CControllerPicture::CControllerPicture(QWidget* pParent, const PictureSource& source)
-    : QWidget(pParent), m_strip(this), m_picture(this) {
+    : QWidget(pParent), m_source(source), m_strip(this), m_picture(this) {
   static const bool blFactory = [] {
     QAccessible::installFactory(PictureAccessibleFactory);
     return true;
@@ -202,11 +202,8 @@ CControllerPicture::CControllerPicture(QWidget* pParent, const PictureSource& so
   m_picture.setObjectName(ControlName(1007));
   m_picture.setGeometry(0, kStripHeight, kPictureWidth, kPictureHeight);
   m_picture.setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  const QPixmap pixPicture = source.image ? source.image(QStringLiteral("134"), devicePixelRatioF()) : QPixmap();
-  if (pixPicture.isNull()) {
-    WriteLog("CControllerPicture: no image \"134\"\r\n");
-  }
-  m_picture.setPixmap(pixPicture);
+  RenderPicture();
+  m_picture.installEventFilter(this);
 
   for (int k = 0; k < kProgramButtons; ++k) {
     auto* pButton = new CProgramButton(&m_strip, source);
@@ -231,6 +228,23 @@ CControllerPicture::CControllerPicture(QWidget* pParent, const PictureSource& so
   Describe(*m_pJog, kPlacements[kJogIndex].nId, m_language);
 
   ShapePictureControls();
+}
+
+void CControllerPicture::RenderPicture() {
+  m_rPictureDpr = m_picture.devicePixelRatioF();
+  const QPixmap pixPicture = m_source.image ? m_source.image(QStringLiteral("134"), m_rPictureDpr) : QPixmap();
+  if (pixPicture.isNull()) {
+    WriteLog("CControllerPicture: no image \"134\"\r\n");
+  }
+  m_picture.setPixmap(pixPicture);
+}
+
+bool CControllerPicture::eventFilter(QObject* pWatched, QEvent* pEvent) {
+  // Before the label draws: it then draws the new picture in this very paint.
+  if (pWatched == &m_picture && pEvent->type() == QEvent::Paint && m_picture.devicePixelRatioF() != m_rPictureDpr) {
+    RenderPicture();
+  }
+  return QWidget::eventFilter(pWatched, pEvent);
 }
 
 void CControllerPicture::ShapePictureControls() {

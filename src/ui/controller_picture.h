@@ -49,6 +49,10 @@ class CControllerPicture final : public QWidget {
   // describe, so screen readers are not given them.
   bool IsPicturedProgramButton(const QWidget* pWidget) const;
 
+ protected:
+  // The picture's paints: a paint at another pixel ratio than the picture's renders it anew.
+  bool eventFilter(QObject* pWatched, QEvent* pEvent) override;
+
  signals:
   // A click on programmable button 1-5, as its control code 601-605.
   void ProgramButtonClicked(int nCode);
@@ -56,6 +60,12 @@ class CControllerPicture final : public QWidget {
   void WheelDoubleClicked();
 
  private:
+  // The picture at the label's pixel ratio now; moved to a screen of another scale, the
+  // window repaints, and the picture would be scaled (blurred) without this.
+  void RenderPicture();
+
+  PictureSource m_source;
+  qreal m_rPictureDpr = 0;  // the ratio the label's picture was rendered for
   QWidget m_strip;
   QLabel m_picture;
   std::array<CProgramButton*, kProgramButtons> m_apProgram{};

@@ -24,6 +24,7 @@
 #include "platform/keys/key_sink.h"
 #include "platform/time/clock.h"
 #include "profiles/default_tables.h"
+#include "profiles/profile_table.h"
 #include "resident/abrupt_exit.h"
 #include "resident/endpoint_link.h"
 #include "resident/resident_core.h"
@@ -45,6 +46,8 @@ namespace {
 constexpr int kIdsAboutItem = 101;  // the window menu's About, which differs from the tray's in Japanese
 constexpr int kIdsProductName = 102;
 constexpr int kHostModePollMs = 100;
+constexpr std::uintptr_t kFirstProgramCode = 601;  // the programmable buttons' control codes
+constexpr std::uintptr_t kLastProgramCode = 605;
 // While a controller is listed but cannot be opened (its node's permissions), look again
 // this often: udev may fix the permissions without telling us by an event we watch.
 constexpr int kReconnectPollMs = 500;
@@ -112,8 +115,6 @@ CMainDialog::CMainDialog(bool blSilent, const ResidentConfig& config, QWidget* p
   connect(&tray.ExitAction(), &QAction::triggered, this, &CMainDialog::OnExit);
   BuildWindowMenu();
 
-  BuildControls();
-
   m_hostModeTimer.setInterval(kHostModePollMs);
   connect(&m_hostModeTimer, &QTimer::timeout, this, [this] { m_pCore->PollHostMode(); });
   m_reconnectTimer.setInterval(kReconnectPollMs);
@@ -140,6 +141,33 @@ void CMainDialog::BuildWindowMenu() {
 void CMainDialog::contextMenuEvent(QContextMenuEvent* pEvent) {
   m_pWindowMenu->popup(pEvent->globalPos());
   pEvent->accept();
+}
+
+void CMainDialog::EnsureControls() {
+  if (m_pPanel != nullptr) {
+    return;
+  }
+  BuildControls();
+  m_pApply->setEnabled(m_pCore->Store().IsModified());
+  if (m_blInitialised && m_pCore->Store().Profiles() != nullptr) {
+    m_pPanel->FillApplicationList();
+    if (m_nPendingApp >= 0) {
+      // By name, as the list would have kept it through a change of table; else its place.
+      const int nCount = m_pPanel->ApplicationList().count();
+      int nIndex = m_pPanel->ApplicationList().findData(m_pendingAppName);
+      if (nIndex < 0) nIndex = m_nPendingApp < nCount ? m_nPendingApp : 0;
+      m_pPanel->SelectApplicationIndex(nIndex);
+    }
+  }
+  m_nPendingApp = -1;
+  m_pendingAppName.clear();
+
+  // Centred on the screen where it first appears; the user may move it from there.
+  adjustSize();
+  if (const QScreen* pScreen = QGuiApplication::primaryScreen()) {
+    const QRect area = pScreen->availableGeometry();
+    move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
+  }
 }
 
 void CMainDialog::BuildControls() {
@@ -219,17 +247,12 @@ void CMainDialog::Initialise() {
   const platform::ForegroundWindow front = m_pForeground->Current();
   m_pCore->Initialise(front.nWindow, front.nPid, front.nStartTime);
   EndCoreAtExit(m_pCore.get());  // the display may go away without a word
-  if (m_pCore->Store().Profiles() != nullptr) {
+  if (HasControls() && m_pCore->Store().Profiles() != nullptr) {
     m_pPanel->FillApplicationList();
   }
   m_pCore->SetModified(false);
 
-  // Centred, hidden until "Show Window...".
-  adjustSize();
-  if (const QScreen* pScreen = QGuiApplication::primaryScreen()) {
-    const QRect area = pScreen->availableGeometry();
-    move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
-  }
+  // Hidden until "Show Window...", which makes the controls and centres the window.
   setWindowFlag(Qt::WindowStaysOnTopHint, true);
 
   // Shown even without a notification area: a panel that starts after us (the session's
@@ -377,8 +400,12 @@ void CMainDialog::OnMessage(std::uint32_t nMsg, std::uintptr_t wParam, std::intp
       m_pCore->OnModeChange(wParam);
       return;
     case WM_SELECTCONTROL:
-      // A button of the controller while this window is in front.
-      m_pPanel->SelectControl(static_cast<std::uint32_t>(wParam));
+      // A button of the controller while this window (or a small dialog of it) is in
+      // front: the choice is kept for the window even before it was ever shown. A window
+      // not yet made has no choice to clear.
+      if (HasControls() || (wParam >= kFirstProgramCode && wParam <= kLastProgramCode)) {
+        KeyPanel().SelectControl(static_cast<std::uint32_t>(wParam));
+      }
       return;
     case WM_WHEELMOVED:
       m_wheelScore.AddMovement(static_cast<int>(lParam));
@@ -404,7 +431,7 @@ void CMainDialog::OnSet() {
   }
   m_blKeepHidden = false;
   if (!isVisible()) {
-    m_pPanel->ApplicationList().setFocus();  // opened anew, not brought back
+    KeyPanel().ApplicationList().setFocus();  // opened anew, not brought back (makes the controls)
   }
   // Shown normally: a minimized window comes back too.
   setWindowState(windowState() & ~Qt::WindowMinimized);
@@ -470,12 +497,15 @@ void CMainDialog::setVisible(bool blVisible) {
   if (blVisible && m_blKeepHidden) {
     return;
   }
+  if (blVisible) {
+    EnsureControls();
+  }
   QDialog::setVisible(blVisible);
 }
 
 void CMainDialog::reject() {
   m_pCore->CancelEdits();
-  m_pPanel->ShowFirstApplication();
+  if (m_pPanel != nullptr) m_pPanel->ShowFirstApplication();
   hide();
 }
 
@@ -483,7 +513,7 @@ void CMainDialog::accept() {
   if (!Save()) {
     return;  // the window stays, with the user's edits in use, until they decide
   }
-  m_pPanel->ShowFirstApplication();
+  if (m_pPanel != nullptr) m_pPanel->ShowFirstApplication();
   hide();
 }
 
@@ -548,14 +578,25 @@ void CMainDialog::SetTrayTip(const std::string& sTip) {
 }
 
 void CMainDialog::SelectApplication(std::uint32_t nIndex) {
-  if (m_pPanel != nullptr) m_pPanel->SelectApplicationIndex(static_cast<int>(nIndex));
+  if (m_pPanel != nullptr) {
+    m_pPanel->SelectApplicationIndex(static_cast<int>(nIndex));
+    return;
+  }
+  const ProfileRecord* pTable = m_pCore->Store().Profiles();
+  if (pTable != nullptr && nIndex < m_pCore->Store().ComSet()) {
+    const std::string_view name = FieldText(pTable[nIndex].szAppName);
+    m_nPendingApp = static_cast<int>(nIndex);
+    m_pendingAppName = QByteArray(name.data(), static_cast<qsizetype>(name.size()));
+  }
 }
 
 void CMainDialog::RefreshPanel() {
   if (m_pPanel != nullptr) m_pPanel->RefreshPanel();
 }
 
-void CMainDialog::EnableApply(bool blEnable) { m_pApply->setEnabled(blEnable); }
+void CMainDialog::EnableApply(bool blEnable) {
+  if (m_pApply != nullptr) m_pApply->setEnabled(blEnable);
+}
 
 bool CMainDialog::AskOkCancel(const std::string& sText, const std::string& sCaption) {
   QMessageBox box(QMessageBox::Question, QString::fromStdString(sCaption), QString::fromStdString(sText),
@@ -589,7 +630,12 @@ void CMainDialog::TellEditsDropped() {
 }
 
 void CMainDialog::FillApplicationList() {
-  if (m_pPanel != nullptr) m_pPanel->FillApplicationList();
+  if (m_pPanel != nullptr) {
+    m_pPanel->FillApplicationList();
+    return;
+  }
+  m_nPendingApp = -1;  // a new table starts at its first entry
+  m_pendingAppName.clear();
 }
 
 void CMainDialog::SetHostModePolling(bool blOn) {

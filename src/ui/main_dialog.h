@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 
+#include <QByteArray>
 #include <QDialog>
 #include <QIcon>
 #include <QPointer>
@@ -72,10 +73,12 @@ class CMainDialog final : public QDialog, public MessageTarget, private Resident
   bool IsSilent() const { return m_blSilent; }
   CResidentCore& Core() { return *m_pCore; }
   CTrayIcon& TrayIcon() { return *m_pTrayIcon; }
-  CControllerPicture& Picture() { return *m_pPicture; }
-  CKeyPanel& KeyPanel() { return *m_pPanel; }
-  CSpeedControls& Speeds() { return *m_pSpeeds; }
-  QPushButton& ApplyButton() { return *m_pApply; }
+  // The window's controls are made when it is first shown, or when one of these asks.
+  CControllerPicture& Picture() { return (EnsureControls(), *m_pPicture); }
+  CKeyPanel& KeyPanel() { return (EnsureControls(), *m_pPanel); }
+  CSpeedControls& Speeds() { return (EnsureControls(), *m_pSpeeds); }
+  QPushButton& ApplyButton() { return (EnsureControls(), *m_pApply); }
+  bool HasControls() const { return m_pPanel != nullptr; }
   QDialog* ModalDialog() const { return m_pModalDlg; }
   QMenu& WindowMenu() { return *m_pWindowMenu; }
 
@@ -97,6 +100,10 @@ class CMainDialog final : public QDialog, public MessageTarget, private Resident
   void contextMenuEvent(QContextMenuEvent* pEvent) override;
 
  private:
+  // The program spends nearly all its life hidden, most of it never shown: the controls,
+  // their pictures and fonts are made on the way to the first show, and what the core told
+  // the window meanwhile (the application chosen, Apply) is caught up then.
+  void EnsureControls();
   void BuildControls();
   void BuildWindowMenu();
   void Initialise();
@@ -146,6 +153,10 @@ class CMainDialog final : public QDialog, public MessageTarget, private Resident
   QPushButton* m_pOk = nullptr;
   QPushButton* m_pCancel = nullptr;
   QPushButton* m_pApply = nullptr;
+  // The core's last choice of application while the controls did not exist: its record's
+  // name, and its index should the name be gone by the time they are made. -1: none.
+  int m_nPendingApp = -1;
+  QByteArray m_pendingAppName;
   CWheelScore m_wheelScore;  // counts per second, toggled by a double-click on the wheel
   std::unique_ptr<platform::HidMonitor> m_pMonitor;
   std::unique_ptr<QSocketNotifier> m_pMonitorNotifier;

@@ -14,13 +14,16 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QContextMenuEvent>
 #include <QDialog>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -30,6 +33,8 @@
 #include "platform/hid/sim_hid_backend.h"
 #include "platform/keys/key_sink.h"
 #include "platform/time/clock.h"
+#include "engine/profile_flags.h"
+#include "profiles/profile_table.h"
 #include "resident/resident_core.h"
 #include "shell/settings_store.h"
 #include "platform/link/link_endpoint.h"
@@ -37,8 +42,8 @@
 #include "support/temp_dir.h"
 #include "ui/about_dialog.h"
 #include "ui/controller_picture.h"
-#include "ui/speed_controls.h"
 #include "ui/key_panel.h"
+#include "ui/speed_controls.h"
 #include "ui/tray_icon.h"
 
 namespace orb {
@@ -425,6 +430,53 @@ TEST_F(SettingsWindowTest, CancelThrowsAwayEditsInEveryApplicationAndOkSavesThem
   });
 }
 
+// The window's controls cost memory for the whole hidden life of the program, so they are
+// made at the first show; what the core told the window before then must be there.
+TEST_F(SettingsWindowTest, TheControlsAreMadeAtTheFirstShowWithWhatTheCoreChoseMeanwhile) {
+  constexpr int kEditorPid = 4242;
+  std::string sExe;
+  m_config.getAppInfo = [&sExe](int nPid, platform::AppInfo* pInfo) {
+    if (nPid != kEditorPid) return false;
+    pInfo->sExeName = sExe;
+    return true;
+  };
+  CMainDialog dialog(true, m_config);
+  RunWith(dialog, [&] {
+    EXPECT_FALSE(dialog.HasControls());
+    EXPECT_EQ(dialog.findChild<QComboBox*>(), nullptr);
+    EXPECT_EQ(dialog.findChild<CControllerPicture*>(), nullptr);
+    // A record past the first, so that the list's own start does not pass for the choice.
+    const ProfileRecord* pTable = dialog.Core().Store().Profiles();
+    ASSERT_NE(pTable, nullptr);
+    std::uint32_t nChosen = 0;
+    for (std::uint32_t i = 2; i < dialog.Core().Store().ComSet() && nChosen == 0; ++i) {
+      if ((LoadProfileFlags(pTable[i]) & PF_FALLBACK) == 0 && FieldText(pTable[i].szExeName) != "") nChosen = i;
+    }
+    ASSERT_NE(nChosen, 0u);
+    sExe = std::string(FieldText(pTable[nChosen].szExeName));
+
+    dialog.Core().CheckForegroundWindow(77, kEditorPid, 0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dialog.Core().CurrentProfile() == &pTable[nChosen]; }, 5000));
+    dialog.Core().SetModified(true);
+    dialog.Post(WM_SELECTCONTROL, 0, 0);
+    QCoreApplication::sendPostedEvents(&dialog);
+    EXPECT_FALSE(dialog.HasControls()) << "the choice of profile or of no control made the controls";
+
+    dialog.OnSet();
+    ASSERT_TRUE(dialog.HasControls());
+    ASSERT_TRUE(dialog.isVisible());
+    EXPECT_EQ(dialog.KeyPanel().ApplicationList().currentIndex(), static_cast<int>(nChosen));
+    EXPECT_EQ(dialog.KeyPanel().SelectedProfile(), &dialog.Core().Store().EditProfiles()[nChosen]);
+    EXPECT_TRUE(dialog.ApplyButton().isEnabled());
+    // Centred with the size it has once laid out, not the size of an empty window.
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_EQ(dialog.pos(), QPoint(area.x() + (area.width() - dialog.width()) / 2,
+                                   area.y() + (area.height() - dialog.height()) / 2));
+    EXPECT_GT(dialog.width(), dialog.Picture().width()) << "laid out before it was placed";
+    dialog.EndProgram();
+  });
+}
+
 TEST_F(SettingsWindowTest, ApplySavesAndKeepsTheWindowAsItIs) {
   CMainDialog dialog(true, m_config);
   RunWith(dialog, [&] {
@@ -509,8 +561,10 @@ TEST_F(SettingsWindowTest, TheWindowOpensOnTheApplicationListAndTabFollowsTheLay
 TEST_F(SettingsWindowTest, TheControllersProgrammableButtonsChooseThemselvesWhileTheWindowIsInFront) {
   CMainDialog dialog(true, m_config);
   RunWith(dialog, [&] {
+    dialog.Post(WM_SELECTCONTROL, 0, 0);  // a button without a control: nothing to clear yet
     dialog.Post(WM_SELECTCONTROL, 603, 0);
     QTimer::singleShot(0, &dialog, [&] {
+      EXPECT_TRUE(dialog.HasControls()) << "the choice of a programmable button was dropped";
       EXPECT_EQ(dialog.KeyPanel().SelectedControl(), 603u);
       EXPECT_TRUE(dialog.KeyPanel().LabelBox().isEnabled());
       dialog.Post(WM_SELECTCONTROL, 606, 0);  // DECK/FILE: chooses nothing

@@ -120,12 +120,36 @@ TEST_F(TimeIntervalDialogTest, RefusesWhatIsNotANumberFromZeroToThirty) {
   ExpectRefusal(dialog, QStringLiteral("Please enter a number."));
   EXPECT_TRUE(dialog.isVisible());
   EXPECT_EQ(dialog.Value(), 0.5);
+}
 
-  // The limits themselves are accepted.
-  Type(dialog, QStringLiteral("30"));
-  Ok(dialog);
-  EXPECT_EQ(dialog.result(), QDialog::Accepted);
-  EXPECT_EQ(PauseUnitsFromSeconds(dialog.Value()), 300u);
+TEST_F(TimeIntervalDialogTest, AcceptsEachLimitAndRefusesJustBeyondIt) {
+  struct Case {
+    const char* pText;
+    bool blAccepted;
+    std::uint32_t nUnits;  // stored when accepted
+  };
+  const Case kCases[] = {
+      {"0", true, 0},          {"0.0", true, 0},        {"-0", true, 0},         {"30", true, 300},
+      {"30.0", true, 300},     {"29.99", true, 300},    {"0.01", true, 0},       {"-0.01", false, 0},
+      {"-0.000001", false, 0}, {"30.01", false, 0},     {"30.000001", false, 0}, {"30.1", false, 0},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.pText);
+    CTimeIntervalDialog dialog(UiLanguage::English, 0.5);
+    dialog.show();
+    Type(dialog, QString::fromLatin1(c.pText));
+    Ok(dialog);
+    if (c.blAccepted) {
+      EXPECT_EQ(dialog.result(), QDialog::Accepted);
+      EXPECT_FALSE(dialog.isVisible());
+      EXPECT_EQ(dialog.Refusal(), nullptr);
+      EXPECT_EQ(PauseUnitsFromSeconds(dialog.Value()), c.nUnits);
+    } else {
+      EXPECT_TRUE(dialog.isVisible());
+      ExpectRefusal(dialog, QStringLiteral("Please enter a number between 0 and 30."));
+      EXPECT_EQ(dialog.Value(), 0.5) << "a refused value is not taken";
+    }
+  }
 }
 
 TEST_F(TimeIntervalDialogTest, RefusesInJapaneseAndGoesAwayWithTheDialog) {

@@ -5,12 +5,16 @@ then the end by SIGTERM. With --language en the icon is double-clicked and Esc c
 window; with ja the tray menu opens it and the close box closes it."""
 
 import os
+import shutil
+import subprocess
 import sys
+import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from orbui import harness  # noqa: E402
 from orbui.harness import check  # noqa: E402
+from orbui.pixels import differences, parse_ppm, window_pixels  # noqa: E402
 from orbui.texts import CAPTION, TEXTS  # noqa: E402
 
 
@@ -41,12 +45,43 @@ def answer_the_notice(ui, orb):
     check(orb.running(), "orb ended with the notice")
 
 
+def check_pictures_drawn_for_the_scale(ui, window, x_window):
+    """At a scale of 2 the controller picture and its buttons are, pixel for pixel, the
+    picture rendered at twice the size (drawn offscreen by the picture tool), not a 1x
+    picture enlarged and smoothed."""
+    scale = ui.options.scale
+    check(ui.options.picture_tool, "--picture-tool is needed at a scale above 1")
+    shown = window_pixels(x_window)
+    origin_x, origin_y, logical_width, _ = window.extents()
+    check(shown.width == logical_width * scale,
+          f"the window is {shown.width} pixels wide at scale {scale}, {logical_width} logical")
+    expected = []
+    for background in ("#ff00ff", "#00ff00"):
+        path = os.path.join(tempfile.mkdtemp(prefix="orb-picture-"), "picture.ppm")
+        run = subprocess.run([ui.options.picture_tool, str(scale), background, path], capture_output=True,
+                             text=True, check=False)
+        check(run.returncode == 0, f"the picture tool failed: {run.stderr}")
+        with open(path, "rb") as file:
+            expected.append(parse_ppm(file.read()))
+        shutil.rmtree(os.path.dirname(path))
+    picture = window.find(role="image")
+    check(picture is not None, f"no picture in:\n{window.dump()}")
+    x, y, _, _ = picture.extents()
+    compared, unlike = differences(shown, ((x - origin_x) * scale, (y - origin_y) * scale), *expected)
+    print(f"the picture: {unlike} of {compared} pixels unlike the {scale}x rendering", flush=True)
+    check(compared > expected[0].width * expected[0].height // 2, f"only {compared} pixels are the picture's own")
+    check(unlike == 0, f"{unlike} of the picture's {compared} pixels are not those of a {scale}x rendering "
+                       f"(see the screenshot)")
+
+
 def open_and_close_the_window(ui, orb):
     check(not ui.display.client_windows(orb.pid, CAPTION), "the window is shown before anyone asked for it")
     window, x_window = ui.open_settings_window(orb, by="icon" if orb.language == "en" else "menu")
     print(f"--- the settings window's accessible tree:\n{window.dump()}", flush=True)
     scale = "" if ui.options.scale == 1 else f"-{ui.options.scale * 100}"
     ui.screenshot(x_window, f"main-window-{orb.language}{scale}.png")
+    if ui.options.scale != 1:
+        check_pictures_drawn_for_the_scale(ui, window, x_window)
 
     if orb.language == "en":
         ui.display.press_key("Escape")

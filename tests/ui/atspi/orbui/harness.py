@@ -176,6 +176,7 @@ def _options(argv):
     parser.add_argument("--orb", required=True, help="the orb program")
     parser.add_argument("--orbctl", help="the orbctl program, for scenarios that simulate the controller")
     parser.add_argument("--key-client", help="the X key client, for scenarios that check the keys orb sends")
+    parser.add_argument("--picture-tool", help="the picture render tool, for scenarios that check the picture's pixels")
     parser.add_argument("--language", choices=("en", "ja"), default="en")
     parser.add_argument("--scale", type=int, default=1, help="the screen scale orb runs at (QT_SCALE_FACTOR)")
     parser.add_argument("--screenshots", default=os.path.join(os.getcwd(), "screenshots"),
@@ -183,7 +184,7 @@ def _options(argv):
     parser.add_argument("--deadline", type=float, default=100.0, help="seconds the scenario may take")
     options = parser.parse_args(argv)
     # orb runs in a folder of its own, so relative paths would lose their meaning there.
-    for name in ("orb", "orbctl", "key_client", "screenshots"):
+    for name in ("orb", "orbctl", "key_client", "picture_tool", "screenshots"):
         if getattr(options, name):
             setattr(options, name, os.path.abspath(getattr(options, name)))
     return options
