@@ -334,7 +334,9 @@ class RealPlayers : public ::testing::Test {
   }
   // VLC names the target of a seek before it has read there, and may name 0 in between; a
   // jump that comes then starts from 0. So the time must stay a while before the next key.
-  bool VlcReaches(double dSeconds, double dTolerance = 0.05) {
+  // VLC jumps from the picture it shows, which may be a frame or two before the time it
+  // named: three frames' tolerance, where a wrong key would be seconds off.
+  bool VlcReaches(double dSeconds, double dTolerance = 3 / kFps) {
     const auto deadline = std::chrono::steady_clock::now() + kWait;
     auto stableSince = std::chrono::steady_clock::time_point::max();
     return WaitUntil(
