@@ -212,17 +212,14 @@ class RealPlayers : public ::testing::Test {
   }
 
   // Brings the viewable window titled `title` to the front and waits until orb sees `exe`
-  // there and has chosen `profile` ("" for none). Returns the window.
-  unsigned long Front(const std::string& title, const std::string& exe, const std::string& profile) {
+  // there and has chosen `profile` ("" for none). The window is kept in m_nFront.
+  void Front(const std::string& title, const std::string& exe, const std::string& profile) {
     TitledWindows windows;
-    unsigned long window = 0;
-    EXPECT_TRUE(WaitUntil([&] { return (window = windows.Find(title)) != 0; }, kWait)) << "no window '" << title << "'";
-    if (window == 0) return 0;
-    EXPECT_TRUE(m_desktop.Activate(window, kWait));
+    ASSERT_TRUE(WaitUntil([&] { return (m_nFront = windows.Find(title)) != 0; }, kWait)) << "no window '" << title << "'";
+    ASSERT_TRUE(m_desktop.Activate(m_nFront, kWait));
     const std::pair<std::string, std::string> wanted{exe, profile};
-    EXPECT_TRUE(WaitUntil([&] { return LastChoice() == wanted; }, kWait))
+    ASSERT_TRUE(WaitUntil([&] { return LastChoice() == wanted; }, kWait))
         << "orb chose '" << LastChoice().second << "' for '" << LastChoice().first << "'\n" << Log();
-    return window;
   }
 
   // Presses the DECK/FILE selector and waits until the device shows the new mode (its DECK
@@ -231,7 +228,7 @@ class RealPlayers : public ::testing::Test {
     if (!m_blModeSeen) {  // the report of the mode the profile starts in comes first
       ASSERT_TRUE(m_pSimulator->WaitForLine(blToDeck ? "feature 03 00" : "feature 03 01", kWait));
     }
-    Press(kDeckFile);
+    ASSERT_NO_FATAL_FAILURE(Press(kDeckFile));
     ASSERT_TRUE(m_pSimulator->WaitForLine(blToDeck ? "feature 03 01" : "feature 03 00", kWait)) << Log();
     m_blModeSeen = true;
   }
@@ -324,7 +321,7 @@ class RealPlayers : public ::testing::Test {
         << m_pPlayer->Stderr();
     // Started paused, VLC opens its video window with the first picture it shows: a seek
     // shows one.
-    VlcAt(1.0);
+    ASSERT_NO_FATAL_FAILURE(VlcAt(1.0));
   }
 
   void VlcAt(double dSeconds) {
@@ -378,6 +375,7 @@ class RealPlayers : public ::testing::Test {
   std::unique_ptr<ChildProcess> m_pStranger;
   std::unique_ptr<VlcLink> m_pVlc;
   bool m_blModeSeen = false;
+  unsigned long m_nFront = 0;  // the window Front() brought to the front
 };
 
 // Each player's tests skip, saying why, when Debian's package of that player is missing.
@@ -404,9 +402,9 @@ class RealVlc : public RealPlayers {
   // the focus has gone meanwhile. A seek shows a picture; then the window is brought to the
   // front again, as a user would click it.
   void FrontVlcAfterItemChange() {
-    EXPECT_TRUE(WaitUntil([&] { return !m_desktop.IsShown(m_nVlcWindow); }, kWait)) << "the window stayed";
-    VlcAt(1.0);
-    m_nVlcWindow = Front("VLC media player", "VLC", "VLC media player");
+    ASSERT_TRUE(WaitUntil([&] { return !m_desktop.IsShown(m_nFront); }, kWait)) << "the window stayed";
+    ASSERT_NO_FATAL_FAILURE(VlcAt(1.0));
+    ASSERT_NO_FATAL_FAILURE(Front("VLC media player", "VLC", "VLC media player"));
   }
 
   std::optional<int> VlcItem() {
@@ -414,126 +412,124 @@ class RealVlc : public RealPlayers {
     if (!status) return std::nullopt;
     return status->value("currentplid").toInt();
   }
-
-  unsigned long m_nVlcWindow = 0;
 };
 
 TEST_F(RealMpv, WheelSeeksFiveSecondsInFileModeAndStepsExactFramesInDeckMode) {
-  StartMpv("/usr/bin/mpv", "orb-mpv");
-  Front("orb-mpv", "MPV", "mpv");
+  ASSERT_NO_FATAL_FAILURE(StartMpv("/usr/bin/mpv", "orb-mpv"));
+  ASSERT_NO_FATAL_FAILURE(Front("orb-mpv", "MPV", "mpv"));
 
   // FILE mode, as the row starts: each wheel step seeks 5 s.
-  MpvAt(20.0);
-  Turn(2);
-  EXPECT_TRUE(MpvReaches("time-pos", 30.0)) << Text(m_pMpv->GetNumber("time-pos"));
-  Turn(-3);
-  EXPECT_TRUE(MpvReaches("time-pos", 15.0)) << Text(m_pMpv->GetNumber("time-pos"));
+  ASSERT_NO_FATAL_FAILURE(MpvAt(20.0));
+  ASSERT_NO_FATAL_FAILURE(Turn(2));
+  ASSERT_TRUE(MpvReaches("time-pos", 30.0)) << Text(m_pMpv->GetNumber("time-pos"));
+  ASSERT_NO_FATAL_FAILURE(Turn(-3));
+  ASSERT_TRUE(MpvReaches("time-pos", 15.0)) << Text(m_pMpv->GetNumber("time-pos"));
 
   // The selector switches to DECK mode: single frames, exactly as many as wheel steps.
-  SwitchMode(true);
-  MpvAt(10.0);
+  ASSERT_NO_FATAL_FAILURE(SwitchMode(true));
+  ASSERT_NO_FATAL_FAILURE(MpvAt(10.0));
   const double dStart = 10.0 * kFps;
   ASSERT_TRUE(MpvReaches("estimated-frame-number", dStart, 0.5));
   // One step at a time, each awaited: mpv merges a step that comes while the last one is
   // still being shown into it, forward and backward alike.
   for (int nStep = 1; nStep <= 7; ++nStep) {
-    Turn(1);
-    EXPECT_TRUE(MpvReaches("estimated-frame-number", dStart + nStep, 0.5))
+    ASSERT_NO_FATAL_FAILURE(Turn(1));
+    ASSERT_TRUE(MpvReaches("estimated-frame-number", dStart + nStep, 0.5))
         << nStep << ": " << Text(m_pMpv->GetNumber("estimated-frame-number"));
-    EXPECT_TRUE(MpvFlagIs("pause", true)) << "a frame step leaves mpv paused";
+    ASSERT_TRUE(MpvFlagIs("pause", true)) << "a frame step leaves mpv paused";
   }
   for (int nStep = 1; nStep <= 3; ++nStep) {
-    Turn(-1);
-    EXPECT_TRUE(MpvReaches("estimated-frame-number", dStart + 7 - nStep, 0.5))
+    ASSERT_NO_FATAL_FAILURE(Turn(-1));
+    ASSERT_TRUE(MpvReaches("estimated-frame-number", dStart + 7 - nStep, 0.5))
         << -nStep << ": " << Text(m_pMpv->GetNumber("estimated-frame-number"));
   }
-  EXPECT_EQ(m_pMpv->GetFlag("pause"), true);
+  ASSERT_EQ(m_pMpv->GetFlag("pause"), true);
 
   // And back to FILE mode.
-  SwitchMode(false);
-  MpvAt(50.0);
-  Turn(1);
-  EXPECT_TRUE(MpvReaches("time-pos", 55.0)) << Text(m_pMpv->GetNumber("time-pos"));
+  ASSERT_NO_FATAL_FAILURE(SwitchMode(false));
+  ASSERT_NO_FATAL_FAILURE(MpvAt(50.0));
+  ASSERT_NO_FATAL_FAILURE(Turn(1));
+  ASSERT_TRUE(MpvReaches("time-pos", 55.0)) << Text(m_pMpv->GetNumber("time-pos"));
 }
 
 TEST_F(RealMpv, ButtonsDoWhatTheirLabelsSay) {
-  StartMpv("/usr/bin/mpv", "orb-mpv");
-  Front("orb-mpv", "MPV", "mpv");
+  ASSERT_NO_FATAL_FAILURE(StartMpv("/usr/bin/mpv", "orb-mpv"));
+  ASSERT_NO_FATAL_FAILURE(Front("orb-mpv", "MPV", "mpv"));
 
   // Speed: slower, faster, reset (mpv multiplies by 1/1.1 and 1.1). Each press is awaited:
   // one press that counted twice shows as a speed off by a factor.
-  Press(kPgm1);
-  EXPECT_TRUE(MpvReaches("speed", 1.0 / 1.1, 0.001)) << Text(m_pMpv->GetNumber("speed"));
-  Press(kPgm2);
-  EXPECT_TRUE(MpvReaches("speed", 1.0, 0.001)) << Text(m_pMpv->GetNumber("speed"));
-  Press(kPgm2);
-  EXPECT_TRUE(MpvReaches("speed", 1.1, 0.001)) << Text(m_pMpv->GetNumber("speed"));
-  Press(kPgm2);
-  EXPECT_TRUE(MpvReaches("speed", 1.21, 0.001)) << Text(m_pMpv->GetNumber("speed"));
-  Press(kPgm3);
-  EXPECT_TRUE(MpvReaches("speed", 1.0, 0.0001)) << Text(m_pMpv->GetNumber("speed"));
+  ASSERT_NO_FATAL_FAILURE(Press(kPgm1));
+  ASSERT_TRUE(MpvReaches("speed", 1.0 / 1.1, 0.001)) << Text(m_pMpv->GetNumber("speed"));
+  ASSERT_NO_FATAL_FAILURE(Press(kPgm2));
+  ASSERT_TRUE(MpvReaches("speed", 1.0, 0.001)) << Text(m_pMpv->GetNumber("speed"));
+  ASSERT_NO_FATAL_FAILURE(Press(kPgm2));
+  ASSERT_TRUE(MpvReaches("speed", 1.1, 0.001)) << Text(m_pMpv->GetNumber("speed"));
+  ASSERT_NO_FATAL_FAILURE(Press(kPgm2));
+  ASSERT_TRUE(MpvReaches("speed", 1.21, 0.001)) << Text(m_pMpv->GetNumber("speed"));
+  ASSERT_NO_FATAL_FAILURE(Press(kPgm3));
+  ASSERT_TRUE(MpvReaches("speed", 1.0, 0.0001)) << Text(m_pMpv->GetNumber("speed"));
 
   // Fullscreen, mute, screenshot. (ADD's progress bar is only drawn: mpv tells of it nowhere.)
-  Press(kPgm4);
-  EXPECT_TRUE(MpvFlagIs("fullscreen", true));
-  Press(kPgm4);
-  EXPECT_TRUE(MpvFlagIs("fullscreen", false));
-  Press(kPgm5);
-  EXPECT_TRUE(MpvFlagIs("mute", true));
+  ASSERT_NO_FATAL_FAILURE(Press(kPgm4));
+  ASSERT_TRUE(MpvFlagIs("fullscreen", true));
+  ASSERT_NO_FATAL_FAILURE(Press(kPgm4));
+  ASSERT_TRUE(MpvFlagIs("fullscreen", false));
+  ASSERT_NO_FATAL_FAILURE(Press(kPgm5));
+  ASSERT_TRUE(MpvFlagIs("mute", true));
   const fs::path shots = m_short / "shots";
-  Press(kCap);
-  EXPECT_TRUE(WaitUntil([&] { return FilesIn(shots) == 1; }, kWait)) << FilesIn(shots) << " screenshots";
+  ASSERT_NO_FATAL_FAILURE(Press(kCap));
+  ASSERT_TRUE(WaitUntil([&] { return FilesIn(shots) == 1; }, kWait)) << FilesIn(shots) << " screenshots";
 
   // FILE mode: chapters on BACK and FORE.
-  MpvAt(50.0);
-  Press(kFore);
-  EXPECT_TRUE(MpvReaches("chapter", 2)) << Text(m_pMpv->GetNumber("chapter"));
-  EXPECT_TRUE(MpvReaches("time-pos", 80.0, 0.1));
-  Press(kBack);
-  EXPECT_TRUE(MpvReaches("chapter", 1)) << Text(m_pMpv->GetNumber("chapter"));
+  ASSERT_NO_FATAL_FAILURE(MpvAt(50.0));
+  ASSERT_NO_FATAL_FAILURE(Press(kFore));
+  ASSERT_TRUE(MpvReaches("chapter", 2)) << Text(m_pMpv->GetNumber("chapter"));
+  ASSERT_TRUE(MpvReaches("time-pos", 80.0, 0.1));
+  ASSERT_NO_FATAL_FAILURE(Press(kBack));
+  ASSERT_TRUE(MpvReaches("chapter", 1)) << Text(m_pMpv->GetNumber("chapter"));
 
   // IN and OUT set the two ends of the A-B loop.
-  MpvAt(10.0);
-  Press(kIn);
-  EXPECT_TRUE(MpvReaches("ab-loop-a", 10.0, 0.05)) << Text(m_pMpv->GetNumber("ab-loop-a"));
-  MpvAt(30.0);
-  Press(kOut);
-  EXPECT_TRUE(MpvReaches("ab-loop-b", 30.0, 0.05)) << Text(m_pMpv->GetNumber("ab-loop-b"));
+  ASSERT_NO_FATAL_FAILURE(MpvAt(10.0));
+  ASSERT_NO_FATAL_FAILURE(Press(kIn));
+  ASSERT_TRUE(MpvReaches("ab-loop-a", 10.0, 0.05)) << Text(m_pMpv->GetNumber("ab-loop-a"));
+  ASSERT_NO_FATAL_FAILURE(MpvAt(30.0));
+  ASSERT_NO_FATAL_FAILURE(Press(kOut));
+  ASSERT_TRUE(MpvReaches("ab-loop-b", 30.0, 0.05)) << Text(m_pMpv->GetNumber("ab-loop-b"));
 
   // DECK mode: a minute back and forth.
-  SwitchMode(true);
-  MpvAt(40.0);
-  Press(kFore);
-  EXPECT_TRUE(MpvReaches("time-pos", 100.0)) << Text(m_pMpv->GetNumber("time-pos"));
-  Press(kBack);
-  EXPECT_TRUE(MpvReaches("time-pos", 40.0)) << Text(m_pMpv->GetNumber("time-pos"));
+  ASSERT_NO_FATAL_FAILURE(SwitchMode(true));
+  ASSERT_NO_FATAL_FAILURE(MpvAt(40.0));
+  ASSERT_NO_FATAL_FAILURE(Press(kFore));
+  ASSERT_TRUE(MpvReaches("time-pos", 100.0)) << Text(m_pMpv->GetNumber("time-pos"));
+  ASSERT_NO_FATAL_FAILURE(Press(kBack));
+  ASSERT_TRUE(MpvReaches("time-pos", 40.0)) << Text(m_pMpv->GetNumber("time-pos"));
 
   // Play and pause.
-  Press(kPlay);
-  EXPECT_TRUE(MpvFlagIs("pause", false));
-  Press(kPlay);
-  EXPECT_TRUE(MpvFlagIs("pause", true));
+  ASSERT_NO_FATAL_FAILURE(Press(kPlay));
+  ASSERT_TRUE(MpvFlagIs("pause", false));
+  ASSERT_NO_FATAL_FAILURE(Press(kPlay));
+  ASSERT_TRUE(MpvFlagIs("pause", true));
 }
 
 TEST_F(RealMpv, AWindowWithoutARowReceivesNothing) {
   // mpv under another name is an application no row names (and the table has no fallback).
   const fs::path stranger = m_short / "orbplain";
   fs::copy_file("/usr/bin/mpv", stranger);
-  StartMpv(stranger, "orb-plain");
-  Front("orb-plain", "ORBPLAIN", "");
-  MpvAt(20.0);
+  ASSERT_NO_FATAL_FAILURE(StartMpv(stranger, "orb-plain"));
+  ASSERT_NO_FATAL_FAILURE(Front("orb-plain", "ORBPLAIN", ""));
+  ASSERT_NO_FATAL_FAILURE(MpvAt(20.0));
   for (int nUsage : {kPgm1, kPgm2, kPgm4, kPgm5, kBack, kFore, kCap, kPlay, kIn, kAdd, kDeckFile}) {
-    Press(nUsage);
+    ASSERT_NO_FATAL_FAILURE(Press(nUsage));
   }
-  Turn(3);
-  Turn(-2);
+  ASSERT_NO_FATAL_FAILURE(Turn(3));
+  ASSERT_NO_FATAL_FAILURE(Turn(-2));
   // The same reports reach a window with a row: once its mpv has seen them, the stranger
   // has had every chance to see the earlier ones.
   std::unique_ptr<MpvLink> pStrangerLink = std::move(m_pMpv);
   m_pStranger = std::move(m_pPlayer);
-  StartMpv("/usr/bin/mpv", "orb-mpv", "mpv2");
-  Front("orb-mpv", "MPV", "mpv");
-  Press(kPlay);
+  ASSERT_NO_FATAL_FAILURE(StartMpv("/usr/bin/mpv", "orb-mpv", "mpv2"));
+  ASSERT_NO_FATAL_FAILURE(Front("orb-mpv", "MPV", "mpv"));
+  ASSERT_NO_FATAL_FAILURE(Press(kPlay));
   ASSERT_TRUE(MpvFlagIs("pause", false));
 
   EXPECT_TRUE(Near(pStrangerLink->GetNumber("time-pos"), 20.0, 0.01)) << Text(pStrangerLink->GetNumber("time-pos"));
@@ -548,38 +544,38 @@ TEST_F(RealMpv, AWindowWithoutARowReceivesNothing) {
 }
 
 TEST_F(RealVlc, DeckModeJumpsAndStepsAndItsButtonsWork) {
-  StartVlc();
-  m_nVlcWindow = Front("VLC media player", "VLC", "VLC media player");
+  ASSERT_NO_FATAL_FAILURE(StartVlc());
+  ASSERT_NO_FATAL_FAILURE(Front("VLC media player", "VLC", "VLC media player"));
 
   // DECK mode, as the row starts: 3 s on the wheel, 10 s on BACK and FORE.
-  VlcAt(30.0);
-  Turn(2);
-  EXPECT_TRUE(VlcReaches(36.0)) << Text(m_pVlc->Seconds());
-  Turn(-1);
-  EXPECT_TRUE(VlcReaches(33.0)) << Text(m_pVlc->Seconds());
-  Press(kFore);
-  EXPECT_TRUE(VlcReaches(43.0)) << Text(m_pVlc->Seconds());
-  Press(kBack);
-  EXPECT_TRUE(VlcReaches(33.0)) << Text(m_pVlc->Seconds());
+  ASSERT_NO_FATAL_FAILURE(VlcAt(30.0));
+  ASSERT_NO_FATAL_FAILURE(Turn(2));
+  ASSERT_TRUE(VlcReaches(36.0)) << Text(m_pVlc->Seconds());
+  ASSERT_NO_FATAL_FAILURE(Turn(-1));
+  ASSERT_TRUE(VlcReaches(33.0)) << Text(m_pVlc->Seconds());
+  ASSERT_NO_FATAL_FAILURE(Press(kFore));
+  ASSERT_TRUE(VlcReaches(43.0)) << Text(m_pVlc->Seconds());
+  ASSERT_NO_FATAL_FAILURE(Press(kBack));
+  ASSERT_TRUE(VlcReaches(33.0)) << Text(m_pVlc->Seconds());
 
   // PLAY plays and pauses; ADD, the next frame, stops a playing picture on the next frame
   // (VLC's interfaces report no time for a frame step, only the pause it makes).
-  Press(kPlay);
+  ASSERT_NO_FATAL_FAILURE(Press(kPlay));
   ASSERT_TRUE(VlcStateIs("playing"));
-  Press(kPlay);
+  ASSERT_NO_FATAL_FAILURE(Press(kPlay));
   ASSERT_TRUE(VlcStateIs("paused"));
-  Press(kPlay);
+  ASSERT_NO_FATAL_FAILURE(Press(kPlay));
   ASSERT_TRUE(VlcStateIs("playing"));
-  Press(kAdd);
-  EXPECT_TRUE(VlcStateIs("paused"));
+  ASSERT_NO_FATAL_FAILURE(Press(kAdd));
+  ASSERT_TRUE(VlcStateIs("paused"));
 
   // CAP takes a snapshot of the next picture shown: while it plays (a paused VLC shows none).
-  Press(kPlay);
+  ASSERT_NO_FATAL_FAILURE(Press(kPlay));
   ASSERT_TRUE(VlcStateIs("playing"));
-  Press(kCap);
-  EXPECT_TRUE(WaitUntil([&] { return FilesIn(m_short / "vlc" / "shots") == 1; }, kWait))
+  ASSERT_NO_FATAL_FAILURE(Press(kCap));
+  ASSERT_TRUE(WaitUntil([&] { return FilesIn(m_short / "vlc" / "shots") == 1; }, kWait))
       << FilesIn(m_short / "vlc" / "shots") << " snapshots";
-  Press(kPlay);
+  ASSERT_NO_FATAL_FAILURE(Press(kPlay));
   ASSERT_TRUE(VlcStateIs("paused"));
 
   // Speed: VLC's fine steps are a tenth each way; = is normal speed. Each press awaited, so
@@ -587,50 +583,50 @@ TEST_F(RealVlc, DeckModeJumpsAndStepsAndItsButtonsWork) {
   const std::pair<int, double> speeds[] = {{kPgm1, 0.9}, {kPgm1, 0.8}, {kPgm3, 1.0}, {kPgm2, 1.1},
                                            {kPgm2, 1.2}, {kPgm1, 1.1}, {kPgm3, 1.0}};
   for (const auto& [nUsage, dRate] : speeds) {
-    Press(nUsage);
-    EXPECT_TRUE(WaitUntil([&] { return Near(VlcRate(), dRate, 0.005); }, kWait))
+    ASSERT_NO_FATAL_FAILURE(Press(nUsage));
+    ASSERT_TRUE(WaitUntil([&] { return Near(VlcRate(), dRate, 0.005); }, kWait))
         << "after " << nUsage << ": " << Text(VlcRate()) << " instead of " << dRate;
   }
 
   // Fullscreen on and off.
-  Press(kPgm4);
-  EXPECT_TRUE(WaitUntil([&] { const auto s = m_pVlc->Status(); return s && s->value("fullscreen").toBool(); }, kWait));
-  Press(kPgm4);
-  EXPECT_TRUE(WaitUntil([&] { const auto s = m_pVlc->Status(); return s && !s->value("fullscreen").toBool(); }, kWait));
+  ASSERT_NO_FATAL_FAILURE(Press(kPgm4));
+  ASSERT_TRUE(WaitUntil([&] { const auto s = m_pVlc->Status(); return s && s->value("fullscreen").toBool(); }, kWait));
+  ASSERT_NO_FATAL_FAILURE(Press(kPgm4));
+  ASSERT_TRUE(WaitUntil([&] { const auto s = m_pVlc->Status(); return s && !s->value("fullscreen").toBool(); }, kWait));
 
   // PGM5 stops.
-  Press(kPgm5);
-  EXPECT_TRUE(VlcStateIs("stopped"));
+  ASSERT_NO_FATAL_FAILURE(Press(kPgm5));
+  ASSERT_TRUE(VlcStateIs("stopped"));
 }
 
 TEST_F(RealVlc, FileModeJumpsMinutesAndWalksThePlaylist) {
-  StartVlc();
-  m_nVlcWindow = Front("VLC media player", "VLC", "VLC media player");
-  SwitchMode(false);
+  ASSERT_NO_FATAL_FAILURE(StartVlc());
+  ASSERT_NO_FATAL_FAILURE(Front("VLC media player", "VLC", "VLC media player"));
+  ASSERT_NO_FATAL_FAILURE(SwitchMode(false));
 
-  VlcAt(30.0);
-  Press(kFore);
-  EXPECT_TRUE(VlcReaches(90.0)) << Text(m_pVlc->Seconds());
-  Press(kBack);
-  EXPECT_TRUE(VlcReaches(30.0)) << Text(m_pVlc->Seconds());
+  ASSERT_NO_FATAL_FAILURE(VlcAt(30.0));
+  ASSERT_NO_FATAL_FAILURE(Press(kFore));
+  ASSERT_TRUE(VlcReaches(90.0)) << Text(m_pVlc->Seconds());
+  ASSERT_NO_FATAL_FAILURE(Press(kBack));
+  ASSERT_TRUE(VlcReaches(30.0)) << Text(m_pVlc->Seconds());
 
   // The wheel walks the playlist: the next item, then back to the first.
   const std::optional<int> first = VlcItem();
   ASSERT_TRUE(first.has_value());
-  Turn(1);
+  ASSERT_NO_FATAL_FAILURE(Turn(1));
   ASSERT_TRUE(WaitUntil([&] { const auto item = VlcItem(); return item && item != first; }, kWait));
   const std::optional<int> second = VlcItem();
-  FrontVlcAfterItemChange();
-  Turn(-1);
+  ASSERT_NO_FATAL_FAILURE(FrontVlcAfterItemChange());
+  ASSERT_NO_FATAL_FAILURE(Turn(-1));
   ASSERT_TRUE(WaitUntil([&] { return VlcItem() == first; }, kWait)) << Text(VlcItem()) << " " << Text(second);
 
   // PLAY toggles in this mode too.
-  FrontVlcAfterItemChange();
+  ASSERT_NO_FATAL_FAILURE(FrontVlcAfterItemChange());
   ASSERT_TRUE(VlcStateIs("paused"));
-  Press(kPlay);
-  EXPECT_TRUE(VlcStateIs("playing"));
-  Press(kPlay);
-  EXPECT_TRUE(VlcStateIs("paused"));
+  ASSERT_NO_FATAL_FAILURE(Press(kPlay));
+  ASSERT_TRUE(VlcStateIs("playing"));
+  ASSERT_NO_FATAL_FAILURE(Press(kPlay));
+  ASSERT_TRUE(VlcStateIs("paused"));
 }
 
 }  // namespace
