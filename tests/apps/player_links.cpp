@@ -63,6 +63,20 @@ bool MpvLink::Connect(const std::filesystem::path& socketPath, std::chrono::mill
   return false;
 }
 
+void MpvLink::TakeLines(long nId, std::optional<QJsonObject>* pReply) {
+  for (std::size_t nEnd = m_pending.find('\n'); nEnd != std::string::npos; nEnd = m_pending.find('\n')) {
+    const std::string line = m_pending.substr(0, nEnd);
+    m_pending.erase(0, nEnd + 1);
+    const QJsonObject message = QJsonDocument::fromJson(QByteArray::fromStdString(line)).object();
+    if (message.contains("event")) {
+      m_events.push_back(message.value("event").toString().toStdString());
+    } else if (pReply != nullptr && message.value("request_id").toInteger(-1) == nId) {
+      *pReply = message;
+      m_events.clear();
+    }
+  }
+}
+
 std::optional<QJsonObject> MpvLink::Ask(const std::string& sJsonArray) {
   if (m_hSocket < 0) return std::nullopt;
   const long nId = m_nNextId++;
@@ -70,16 +84,30 @@ std::optional<QJsonObject> MpvLink::Ask(const std::string& sJsonArray) {
     return std::nullopt;
   }
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kReplyTimeoutMs);
+  std::optional<QJsonObject> reply;
   for (;;) {
-    for (std::size_t nEnd = m_pending.find('\n'); nEnd != std::string::npos; nEnd = m_pending.find('\n')) {
-      const std::string line = m_pending.substr(0, nEnd);
-      m_pending.erase(0, nEnd + 1);
-      const QJsonObject reply = QJsonDocument::fromJson(QByteArray::fromStdString(line)).object();
-      if (reply.value("request_id").toInteger(-1) == nId) return reply;
-    }
+    TakeLines(nId, &reply);
+    if (reply) return reply;
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
     if (left <= 0 || !ReadInto(m_hSocket, m_pending, static_cast<int>(left))) return std::nullopt;
+  }
+}
+
+bool MpvLink::WaitForEvent(const std::string& sName, std::chrono::milliseconds timeout) {
+  if (m_hSocket < 0) return false;
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    TakeLines(0, nullptr);
+    for (auto it = m_events.begin(); it != m_events.end(); ++it) {
+      if (*it == sName) {
+        m_events.erase(m_events.begin(), it + 1);
+        return true;
+      }
+    }
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+    if (left <= 0 || !ReadInto(m_hSocket, m_pending, static_cast<int>(left))) return false;
   }
 }
 

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace orb::test {
 
@@ -32,12 +33,21 @@ class MpvLink final {
   // Runs a command given as a JSON array text, e.g. ["seek", 10, "absolute+exact"].
   bool Command(const std::string& sJsonArray);
 
+  // Waits for an event mpv sent after the reply to the last command, and forgets those
+  // before it: mpv replies to a seek before it has seeked, the "playback-restart" event
+  // says it is done. The socket keeps order, so an earlier seek's events cannot pass.
+  bool WaitForEvent(const std::string& sName, std::chrono::milliseconds timeout);
+
  private:
   std::optional<QJsonObject> Ask(const std::string& sJsonArray);
+  // Moves the complete lines that have arrived out of m_pending: events into m_events,
+  // the reply to `nId` into `pReply` (when given), which empties m_events.
+  void TakeLines(long nId, std::optional<QJsonObject>* pReply);
 
   int m_hSocket = -1;
   long m_nNextId = 1;
   std::string m_pending;
+  std::vector<std::string> m_events;
 };
 
 // VLC's HTTP interface on 127.0.0.1: GET /requests/status.json with its password.

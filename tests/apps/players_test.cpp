@@ -7,17 +7,23 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <iostream>
 #include <memory>
+#include <optional>
+#include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "../shell/orb_program.h"
 #include "../shell/piped_process.h"
 #include "../shell/x11_desktop.h"
+#include "key_repeat.h"
 #include "player_links.h"
 #include "titled_windows.h"
 
@@ -28,8 +34,8 @@ using namespace orb::test;
 using std::chrono::milliseconds;
 
 constexpr auto kWait = std::chrono::seconds(20);
+constexpr auto kVlcSettle = milliseconds(400);
 constexpr double kFps = 25.0;
-constexpr double kClipSeconds = 120.0;
 
 // Button usages of the simulated controller (device/control_code.cpp).
 constexpr int kPgm1 = 3, kPgm2 = 9, kPgm3 = 2, kPgm4 = 8, kPgm5 = 1;
@@ -108,12 +114,16 @@ class RealPlayers : public ::testing::Test {
     if (std::getenv("DISPLAY") == nullptr) {
       GTEST_SKIP() << "needs an X display (DISPLAY is not set)";
     }
-    for (const char* pProgram : {"/usr/bin/mpv", "/usr/bin/vlc", "/usr/bin/ffmpeg"}) {
-      if (!HasProgram(pProgram)) {
-        GTEST_SKIP() << "needs " << pProgram << " (scripts/bootstrap installs it)";
-      }
+    if (!HasProgram("/usr/bin/ffmpeg")) {
+      GTEST_SKIP() << "needs /usr/bin/ffmpeg for the test clip (scripts/bootstrap installs it)";
     }
     ASSERT_TRUE(m_desktop.IsOpen());
+    // orb holds each key 100 ms; mpv repeats a key held 200 ms, the server one held 660 ms.
+    // On a loaded machine the release can come that late, and one press becomes many
+    // (seen: PGM1 once took mpv's speed down 16 times). The tier checks which keys the
+    // controls send, not the machine's scheduling, so nothing repeats here.
+    m_keyRepeatOff.emplace();
+    ASSERT_TRUE(m_keyRepeatOff->IsOff());
     ASSERT_FALSE(m_short.Path().empty());
     ASSERT_FALSE(Clip::Path().empty()) << "ffmpeg made no clip";
     // No data file: orb plays its built-in English table. No resident notice in front.
@@ -140,6 +150,9 @@ class RealPlayers : public ::testing::Test {
   }
 
   void TearDown() override {
+    if (HasFailure()) {
+      PrintPlayerRecords();
+    }
     m_pPlayer.reset();  // the players go first, then orb, then the controller
     m_pStranger.reset();
     if (m_pOrb) {
@@ -150,23 +163,63 @@ class RealPlayers : public ::testing::Test {
 
   fs::path LogFile() const { return m_dir / "ORB.LOG"; }
   std::string Log() const { return ReadFileText(LogFile()); }
-  std::size_t LogCount(const std::string& text) const {
-    const std::string log = Log();
-    std::size_t nCount = 0;
-    for (std::size_t n = log.find(text); n != std::string::npos; n = log.find(text, n + text.size())) ++nCount;
-    return nCount;
+
+  // The commands mpv ran, as its log records them: what the keys did, in order.
+  std::string MpvCommands(const std::string& socket = "mpv") const {
+    std::istringstream log(ReadFileText(m_short / (socket + ".log")));
+    std::string commands;
+    for (std::string line; std::getline(log, line);) {
+      if (line.find("Run command: ") != std::string::npos) commands += line + "\n";
+    }
+    return commands;
+  }
+  // What the players got, for a failure's report: mpv's commands, VLC's keys and status.
+  void PrintPlayerRecords() {
+    for (const char* pSocket : {"mpv", "mpv2"}) {
+      const std::string commands = MpvCommands(pSocket);
+      if (!commands.empty()) std::cerr << "commands run by " << pSocket << ":\n" << commands;
+    }
+    if (m_pVlc) {
+      std::istringstream log(ReadFileText(m_dir / "run-vlc" / "stderr.txt"));
+      std::cerr << "keys VLC got:\n";
+      for (std::string line; std::getline(log, line);) {
+        if (line.find("window debug: key:") != std::string::npos) std::cerr << line << "\n";
+      }
+      const auto status = m_pVlc->Status();
+      if (status) {
+        std::cerr << "VLC status: state " << status->value("state").toString().toStdString() << ", item "
+                  << status->value("currentplid").toInt() << ", position " << status->value("position").toDouble()
+                  << ", length " << status->value("length").toDouble() << "\n";
+      }
+    }
   }
 
-  // Brings the player's window to the front and waits until orb has chosen `profile` for it
-  // (the nth time).
-  void Front(const std::string& title, const std::string& profile, std::size_t nTimes = 1) {
+  // What orb made of the foreground at its last look: the application it saw and the
+  // profile it chose for it ("" for none).
+  std::pair<std::string, std::string> LastChoice() const {
+    const std::string log = Log();
+    const std::string application = "Application is ";
+    const std::size_t nAt = log.rfind(application);
+    if (nAt == std::string::npos) return {};
+    const std::size_t nNameEnd = log.find("\r\n", nAt);
+    if (nNameEnd == std::string::npos) return {};
+    std::string name = log.substr(nAt + application.size(), nNameEnd - nAt - application.size());
+    const std::string profileLine = "Profile : ";
+    const std::size_t nProfile = log.find(profileLine, nNameEnd);
+    const std::size_t nProfileEnd = nProfile == std::string::npos ? nProfile : log.find("\r\n", nProfile);
+    if (nProfileEnd == std::string::npos) return {std::move(name), ""};
+    return {std::move(name), log.substr(nProfile + profileLine.size(), nProfileEnd - nProfile - profileLine.size())};
+  }
+
+  // Brings the viewable window titled `title` to the front and waits until orb sees `exe`
+  // there and has chosen `profile` ("" for none). The window is kept in m_nFront.
+  void Front(const std::string& title, const std::string& exe, const std::string& profile) {
     TitledWindows windows;
-    unsigned long window = 0;
-    ASSERT_TRUE(WaitUntil([&] { return (window = windows.Find(title)) != 0; }, kWait)) << "no window '" << title << "'";
-    ASSERT_TRUE(m_desktop.Activate(window, kWait));
-    if (!profile.empty()) {
-      ASSERT_TRUE(WaitUntil([&] { return LogCount("Profile : " + profile) >= nTimes; }, kWait)) << Log();
-    }
+    ASSERT_TRUE(WaitUntil([&] { return (m_nFront = windows.Find(title)) != 0; }, kWait)) << "no window '" << title << "'";
+    ASSERT_TRUE(m_desktop.Activate(m_nFront, kWait));
+    const std::pair<std::string, std::string> wanted{exe, profile};
+    ASSERT_TRUE(WaitUntil([&] { return LastChoice() == wanted; }, kWait))
+        << "orb chose '" << LastChoice().second << "' for '" << LastChoice().first << "'\n" << Log();
   }
 
   // Presses the DECK/FILE selector and waits until the device shows the new mode (its DECK
@@ -175,7 +228,7 @@ class RealPlayers : public ::testing::Test {
     if (!m_blModeSeen) {  // the report of the mode the profile starts in comes first
       ASSERT_TRUE(m_pSimulator->WaitForLine(blToDeck ? "feature 03 00" : "feature 03 01", kWait));
     }
-    Press(kDeckFile);
+    ASSERT_NO_FATAL_FAILURE(Press(kDeckFile));
     ASSERT_TRUE(m_pSimulator->WaitForLine(blToDeck ? "feature 03 01" : "feature 03 00", kWait)) << Log();
     m_blModeSeen = true;
   }
@@ -201,21 +254,28 @@ class RealPlayers : public ::testing::Test {
   // a copy of mpv under another name, which is another application to orb.
   void StartMpv(const fs::path& binary, const std::string& title, const std::string& socket = "mpv") {
     fs::create_directories(m_short / "shots");
+    const fs::path run = m_dir / ("run-" + socket);  // its output apart from orb's
+    fs::create_directories(run);
     m_pPlayer = std::make_unique<ChildProcess>(
         std::vector<std::string>{binary.string(), "--no-config", "--vo=x11", "--ao=null", "--pause",
                                  "--keep-open=always", "--force-window=yes", "--no-input-terminal",
                                  "--title=" + title, "--geometry=320x240+200+200",
+                                 "--input-ar-rate=0",  // no repeats: see SetUp
                                  "--input-ipc-server=" + (m_short / socket).string(),
-                                 "--screenshot-directory=" + (m_short / "shots").string(), Clip::Path().string()},
-        m_dir.Path());
+                                 "--screenshot-directory=" + (m_short / "shots").string(),
+                                 "--log-file=" + (m_short / (socket + ".log")).string(), Clip::Path().string()},
+        run);
     m_pMpv = std::make_unique<MpvLink>();
     ASSERT_TRUE(m_pMpv->Connect(m_short / socket, kWait)) << m_pPlayer->Stderr();
     ASSERT_TRUE(WaitUntil([&] { return m_pMpv->GetNumber("duration").has_value(); }, kWait)) << m_pPlayer->Stderr();
   }
 
-  // Puts mpv at a key frame, exactly, and waits until it is there.
+  // Puts mpv at a key frame, exactly, and waits until the seek is done: time-pos names the
+  // target at once, and a frame step that comes before the seek's picture is spent on it.
   void MpvAt(double dSeconds) {
     ASSERT_TRUE(m_pMpv->Command("[\"seek\"," + std::to_string(dSeconds) + ",\"absolute+exact\"]"));
+    ASSERT_TRUE(m_pMpv->WaitForEvent("seek", kWait));
+    ASSERT_TRUE(m_pMpv->WaitForEvent("playback-restart", kWait));
     ASSERT_TRUE(WaitUntil([&] { return Near(m_pMpv->GetNumber("time-pos"), dSeconds, 0.01); }, kWait));
   }
 
@@ -244,12 +304,14 @@ class RealPlayers : public ::testing::Test {
                                      "-I", "dummy", "--extraintf", "http", "--http-host", "127.0.0.1",
                                      "--http-port", std::to_string(nPort), "--http-password", "orb",
                                      "--no-audio", "--no-video-title-show", "--no-snapshot-preview",
+                                     "--verbose=2",  // the keys it got, for a failure's report
                                      "--start-paused", "--no-loop", "--no-repeat", "--no-random",
                                      "--snapshot-path=" + (home / "shots").string(), "--width=320", "--height=240",
                                      Clip::Path().string(), Clip::Path().string()};
     std::vector<std::pair<std::string, std::string>> env = {{"HOME", home.string()}};
     if (blRoot) env.emplace_back("SUDO_UID", "65534");
-    m_pPlayer = std::make_unique<ChildProcess>(args, m_dir.Path(), env);
+    fs::create_directories(m_dir / "run-vlc");
+    m_pPlayer = std::make_unique<ChildProcess>(args, m_dir / "run-vlc", env);
     ASSERT_TRUE(WaitUntil(
         [&] {
           const auto status = m_pVlc->Status();
@@ -259,15 +321,31 @@ class RealPlayers : public ::testing::Test {
         << m_pPlayer->Stderr();
     // Started paused, VLC opens its video window with the first picture it shows: a seek
     // shows one.
-    VlcAt(1.0);
+    ASSERT_NO_FATAL_FAILURE(VlcAt(1.0));
   }
 
   void VlcAt(double dSeconds) {
     ASSERT_TRUE(m_pVlc->Status("?command=seek&val=" + std::to_string(static_cast<int>(dSeconds))));
-    ASSERT_TRUE(WaitUntil([&] { return Near(m_pVlc->Seconds(), dSeconds, 0.05); }, kWait));
+    ASSERT_TRUE(VlcReaches(dSeconds)) << Text(m_pVlc->Seconds());
   }
-  bool VlcReaches(double dSeconds, double dTolerance = 0.05) {
-    return WaitUntil([&] { return Near(m_pVlc->Seconds(), dSeconds, dTolerance); }, kWait);
+  // VLC names the target of a seek before it has read there, and may name 0 in between; a
+  // jump that comes then starts from 0. So the time must stay a while before the next key.
+  // VLC jumps from the picture it shows, which may be a frame or two before the time it
+  // named: three frames' tolerance, where a wrong key would be seconds off.
+  bool VlcReaches(double dSeconds, double dTolerance = 3 / kFps) {
+    const auto deadline = std::chrono::steady_clock::now() + kWait;
+    auto stableSince = std::chrono::steady_clock::time_point::max();
+    return WaitUntil(
+        [&] {
+          const auto now = std::chrono::steady_clock::now();
+          if (!Near(m_pVlc->Seconds(), dSeconds, dTolerance)) {
+            stableSince = std::chrono::steady_clock::time_point::max();
+            return false;
+          }
+          stableSince = std::min(stableSince, now);
+          return now - stableSince >= kVlcSettle;
+        },
+        std::chrono::duration_cast<milliseconds>(deadline - std::chrono::steady_clock::now()));
   }
   bool VlcStateIs(const std::string& state) {
     return WaitUntil([&] { const auto s = m_pVlc->Status(); return s && s->value("state").toString() == QString::fromStdString(state); },
@@ -289,6 +367,7 @@ class RealPlayers : public ::testing::Test {
   TempDir m_dir;
   ShortDir m_short;
   X11Desktop m_desktop;
+  std::optional<ServerKeyRepeatOff> m_keyRepeatOff;
   std::unique_ptr<PipedProcess> m_pSimulator;
   std::unique_ptr<ChildProcess> m_pOrb;
   std::unique_ptr<ChildProcess> m_pPlayer;
@@ -296,117 +375,161 @@ class RealPlayers : public ::testing::Test {
   std::unique_ptr<ChildProcess> m_pStranger;
   std::unique_ptr<VlcLink> m_pVlc;
   bool m_blModeSeen = false;
+  unsigned long m_nFront = 0;  // the window Front() brought to the front
 };
 
-TEST_F(RealPlayers, MpvWheelSeeksFiveSecondsInFileModeAndStepsExactFramesInDeckMode) {
-  StartMpv("/usr/bin/mpv", "orb-mpv");
-  Front("orb-mpv", "mpv");
+// Each player's tests skip, saying why, when Debian's package of that player is missing.
+class RealMpv : public RealPlayers {
+ protected:
+  void SetUp() override {
+    if (!HasProgram("/usr/bin/mpv")) GTEST_SKIP() << "needs /usr/bin/mpv (scripts/bootstrap installs it)";
+    RealPlayers::SetUp();
+  }
+};
+
+class RealVlc : public RealPlayers {
+ protected:
+  void SetUp() override {
+    // As root VLC runs through its wrapper, which the same package brings.
+    for (const char* pProgram : {"/usr/bin/vlc", "/usr/bin/vlc-wrapper"}) {
+      if (!HasProgram(pProgram)) GTEST_SKIP() << "needs " << pProgram << " (scripts/bootstrap installs vlc)";
+    }
+    RealPlayers::SetUp();
+  }
+
+  // With `-I dummy` the video window is VLC's only window, and it is unmapped with its
+  // item: the next item maps it again only with its first picture (it starts paused), and
+  // the focus has gone meanwhile. A seek shows a picture; then the window is brought to the
+  // front again, as a user would click it.
+  void FrontVlcAfterItemChange() {
+    ASSERT_TRUE(WaitUntil([&] { return !m_desktop.IsShown(m_nFront); }, kWait)) << "the window stayed";
+    ASSERT_NO_FATAL_FAILURE(VlcAt(1.0));
+    ASSERT_NO_FATAL_FAILURE(Front("VLC media player", "VLC", "VLC media player"));
+  }
+
+  std::optional<int> VlcItem() {
+    const auto status = m_pVlc->Status();
+    if (!status) return std::nullopt;
+    return status->value("currentplid").toInt();
+  }
+};
+
+TEST_F(RealMpv, WheelSeeksFiveSecondsInFileModeAndStepsExactFramesInDeckMode) {
+  ASSERT_NO_FATAL_FAILURE(StartMpv("/usr/bin/mpv", "orb-mpv"));
+  ASSERT_NO_FATAL_FAILURE(Front("orb-mpv", "MPV", "mpv"));
 
   // FILE mode, as the row starts: each wheel step seeks 5 s.
-  MpvAt(20.0);
-  Turn(2);
-  EXPECT_TRUE(MpvReaches("time-pos", 30.0)) << Text(m_pMpv->GetNumber("time-pos"));
-  Turn(-3);
-  EXPECT_TRUE(MpvReaches("time-pos", 15.0)) << Text(m_pMpv->GetNumber("time-pos"));
+  ASSERT_NO_FATAL_FAILURE(MpvAt(20.0));
+  ASSERT_NO_FATAL_FAILURE(Turn(2));
+  ASSERT_TRUE(MpvReaches("time-pos", 30.0)) << Text(m_pMpv->GetNumber("time-pos"));
+  ASSERT_NO_FATAL_FAILURE(Turn(-3));
+  ASSERT_TRUE(MpvReaches("time-pos", 15.0)) << Text(m_pMpv->GetNumber("time-pos"));
 
   // The selector switches to DECK mode: single frames, exactly as many as wheel steps.
-  SwitchMode(true);
-  MpvAt(10.0);
+  ASSERT_NO_FATAL_FAILURE(SwitchMode(true));
+  ASSERT_NO_FATAL_FAILURE(MpvAt(10.0));
   const double dStart = 10.0 * kFps;
   ASSERT_TRUE(MpvReaches("estimated-frame-number", dStart, 0.5));
-  Turn(7);
-  EXPECT_TRUE(MpvReaches("estimated-frame-number", dStart + 7, 0.5)) << Text(m_pMpv->GetNumber("estimated-frame-number"));
-  // Back steps one at a time: mpv seeks for each, and a step that comes while the last
-  // one still seeks is merged into it.
-  for (int nStep = 1; nStep <= 3; ++nStep) {
-    Turn(-1);
-    EXPECT_TRUE(MpvReaches("estimated-frame-number", dStart + 7 - nStep, 0.5))
+  // One step at a time, each awaited: mpv merges a step that comes while the last one is
+  // still being shown into it, forward and backward alike.
+  for (int nStep = 1; nStep <= 7; ++nStep) {
+    ASSERT_NO_FATAL_FAILURE(Turn(1));
+    ASSERT_TRUE(MpvReaches("estimated-frame-number", dStart + nStep, 0.5))
         << nStep << ": " << Text(m_pMpv->GetNumber("estimated-frame-number"));
+    ASSERT_TRUE(MpvFlagIs("pause", true)) << "a frame step leaves mpv paused";
   }
-  EXPECT_EQ(m_pMpv->GetFlag("pause"), true) << "frame steps leave mpv paused";
+  for (int nStep = 1; nStep <= 3; ++nStep) {
+    ASSERT_NO_FATAL_FAILURE(Turn(-1));
+    ASSERT_TRUE(MpvReaches("estimated-frame-number", dStart + 7 - nStep, 0.5))
+        << -nStep << ": " << Text(m_pMpv->GetNumber("estimated-frame-number"));
+  }
+  ASSERT_EQ(m_pMpv->GetFlag("pause"), true);
 
   // And back to FILE mode.
-  SwitchMode(false);
-  MpvAt(50.0);
-  Turn(1);
-  EXPECT_TRUE(MpvReaches("time-pos", 55.0)) << Text(m_pMpv->GetNumber("time-pos"));
+  ASSERT_NO_FATAL_FAILURE(SwitchMode(false));
+  ASSERT_NO_FATAL_FAILURE(MpvAt(50.0));
+  ASSERT_NO_FATAL_FAILURE(Turn(1));
+  ASSERT_TRUE(MpvReaches("time-pos", 55.0)) << Text(m_pMpv->GetNumber("time-pos"));
 }
 
-TEST_F(RealPlayers, MpvButtonsDoWhatTheirLabelsSay) {
-  StartMpv("/usr/bin/mpv", "orb-mpv");
-  Front("orb-mpv", "mpv");
+TEST_F(RealMpv, ButtonsDoWhatTheirLabelsSay) {
+  ASSERT_NO_FATAL_FAILURE(StartMpv("/usr/bin/mpv", "orb-mpv"));
+  ASSERT_NO_FATAL_FAILURE(Front("orb-mpv", "MPV", "mpv"));
 
-  // Speed: slower, faster, reset (mpv multiplies by 1/1.1 and 1.1).
-  Press(kPgm1);
-  EXPECT_TRUE(MpvReaches("speed", 1.0 / 1.1, 0.001)) << Text(m_pMpv->GetNumber("speed"));
-  Press(kPgm2);
-  Press(kPgm2);
-  EXPECT_TRUE(MpvReaches("speed", 1.1, 0.001)) << Text(m_pMpv->GetNumber("speed"));
-  Press(kPgm3);
-  EXPECT_TRUE(MpvReaches("speed", 1.0, 0.0001)) << Text(m_pMpv->GetNumber("speed"));
+  // Speed: slower, faster, reset (mpv multiplies by 1/1.1 and 1.1). Each press is awaited:
+  // one press that counted twice shows as a speed off by a factor.
+  ASSERT_NO_FATAL_FAILURE(Press(kPgm1));
+  ASSERT_TRUE(MpvReaches("speed", 1.0 / 1.1, 0.001)) << Text(m_pMpv->GetNumber("speed"));
+  ASSERT_NO_FATAL_FAILURE(Press(kPgm2));
+  ASSERT_TRUE(MpvReaches("speed", 1.0, 0.001)) << Text(m_pMpv->GetNumber("speed"));
+  ASSERT_NO_FATAL_FAILURE(Press(kPgm2));
+  ASSERT_TRUE(MpvReaches("speed", 1.1, 0.001)) << Text(m_pMpv->GetNumber("speed"));
+  ASSERT_NO_FATAL_FAILURE(Press(kPgm2));
+  ASSERT_TRUE(MpvReaches("speed", 1.21, 0.001)) << Text(m_pMpv->GetNumber("speed"));
+  ASSERT_NO_FATAL_FAILURE(Press(kPgm3));
+  ASSERT_TRUE(MpvReaches("speed", 1.0, 0.0001)) << Text(m_pMpv->GetNumber("speed"));
 
-  // Fullscreen, mute, screenshot.
-  Press(kPgm4);
-  EXPECT_TRUE(MpvFlagIs("fullscreen", true));
-  Press(kPgm4);
-  EXPECT_TRUE(MpvFlagIs("fullscreen", false));
-  Press(kPgm5);
-  EXPECT_TRUE(MpvFlagIs("mute", true));
+  // Fullscreen, mute, screenshot. (ADD's progress bar is only drawn: mpv tells of it nowhere.)
+  ASSERT_NO_FATAL_FAILURE(Press(kPgm4));
+  ASSERT_TRUE(MpvFlagIs("fullscreen", true));
+  ASSERT_NO_FATAL_FAILURE(Press(kPgm4));
+  ASSERT_TRUE(MpvFlagIs("fullscreen", false));
+  ASSERT_NO_FATAL_FAILURE(Press(kPgm5));
+  ASSERT_TRUE(MpvFlagIs("mute", true));
   const fs::path shots = m_short / "shots";
-  Press(kCap);
-  EXPECT_TRUE(WaitUntil([&] { return FilesIn(shots) == 1; }, kWait)) << "no screenshot";
+  ASSERT_NO_FATAL_FAILURE(Press(kCap));
+  ASSERT_TRUE(WaitUntil([&] { return FilesIn(shots) == 1; }, kWait)) << FilesIn(shots) << " screenshots";
 
   // FILE mode: chapters on BACK and FORE.
-  MpvAt(50.0);
-  Press(kFore);
-  EXPECT_TRUE(MpvReaches("chapter", 2)) << Text(m_pMpv->GetNumber("chapter"));
-  EXPECT_TRUE(MpvReaches("time-pos", 80.0, 0.1));
-  Press(kBack);
-  EXPECT_TRUE(MpvReaches("chapter", 1)) << Text(m_pMpv->GetNumber("chapter"));
+  ASSERT_NO_FATAL_FAILURE(MpvAt(50.0));
+  ASSERT_NO_FATAL_FAILURE(Press(kFore));
+  ASSERT_TRUE(MpvReaches("chapter", 2)) << Text(m_pMpv->GetNumber("chapter"));
+  ASSERT_TRUE(MpvReaches("time-pos", 80.0, 0.1));
+  ASSERT_NO_FATAL_FAILURE(Press(kBack));
+  ASSERT_TRUE(MpvReaches("chapter", 1)) << Text(m_pMpv->GetNumber("chapter"));
 
   // IN and OUT set the two ends of the A-B loop.
-  MpvAt(10.0);
-  Press(kIn);
-  EXPECT_TRUE(MpvReaches("ab-loop-a", 10.0, 0.05)) << Text(m_pMpv->GetNumber("ab-loop-a"));
-  MpvAt(30.0);
-  Press(kOut);
-  EXPECT_TRUE(MpvReaches("ab-loop-b", 30.0, 0.05)) << Text(m_pMpv->GetNumber("ab-loop-b"));
+  ASSERT_NO_FATAL_FAILURE(MpvAt(10.0));
+  ASSERT_NO_FATAL_FAILURE(Press(kIn));
+  ASSERT_TRUE(MpvReaches("ab-loop-a", 10.0, 0.05)) << Text(m_pMpv->GetNumber("ab-loop-a"));
+  ASSERT_NO_FATAL_FAILURE(MpvAt(30.0));
+  ASSERT_NO_FATAL_FAILURE(Press(kOut));
+  ASSERT_TRUE(MpvReaches("ab-loop-b", 30.0, 0.05)) << Text(m_pMpv->GetNumber("ab-loop-b"));
 
   // DECK mode: a minute back and forth.
-  SwitchMode(true);
-  MpvAt(40.0);
-  Press(kFore);
-  EXPECT_TRUE(MpvReaches("time-pos", 100.0)) << Text(m_pMpv->GetNumber("time-pos"));
-  Press(kBack);
-  EXPECT_TRUE(MpvReaches("time-pos", 40.0)) << Text(m_pMpv->GetNumber("time-pos"));
+  ASSERT_NO_FATAL_FAILURE(SwitchMode(true));
+  ASSERT_NO_FATAL_FAILURE(MpvAt(40.0));
+  ASSERT_NO_FATAL_FAILURE(Press(kFore));
+  ASSERT_TRUE(MpvReaches("time-pos", 100.0)) << Text(m_pMpv->GetNumber("time-pos"));
+  ASSERT_NO_FATAL_FAILURE(Press(kBack));
+  ASSERT_TRUE(MpvReaches("time-pos", 40.0)) << Text(m_pMpv->GetNumber("time-pos"));
 
   // Play and pause.
-  Press(kPlay);
-  EXPECT_TRUE(MpvFlagIs("pause", false));
-  Press(kPlay);
-  EXPECT_TRUE(MpvFlagIs("pause", true));
+  ASSERT_NO_FATAL_FAILURE(Press(kPlay));
+  ASSERT_TRUE(MpvFlagIs("pause", false));
+  ASSERT_NO_FATAL_FAILURE(Press(kPlay));
+  ASSERT_TRUE(MpvFlagIs("pause", true));
 }
 
-TEST_F(RealPlayers, AWindowWithoutARowReceivesNothing) {
+TEST_F(RealMpv, AWindowWithoutARowReceivesNothing) {
   // mpv under another name is an application no row names (and the table has no fallback).
   const fs::path stranger = m_short / "orbplain";
   fs::copy_file("/usr/bin/mpv", stranger);
-  StartMpv(stranger, "orb-plain");
-  Front("orb-plain", "");
-  ASSERT_TRUE(WaitUntil([&] { return LogCount("Application is ORBPLAIN") >= 1; }, kWait)) << Log();
-  MpvAt(20.0);
-  for (int nUsage : {kPgm1, kPgm2, kPgm4, kPgm5, kBack, kFore, kCap, kPlay, kIn, kDeckFile}) {
-    Press(nUsage);
+  ASSERT_NO_FATAL_FAILURE(StartMpv(stranger, "orb-plain"));
+  ASSERT_NO_FATAL_FAILURE(Front("orb-plain", "ORBPLAIN", ""));
+  ASSERT_NO_FATAL_FAILURE(MpvAt(20.0));
+  for (int nUsage : {kPgm1, kPgm2, kPgm4, kPgm5, kBack, kFore, kCap, kPlay, kIn, kAdd, kDeckFile}) {
+    ASSERT_NO_FATAL_FAILURE(Press(nUsage));
   }
-  Turn(3);
-  Turn(-2);
+  ASSERT_NO_FATAL_FAILURE(Turn(3));
+  ASSERT_NO_FATAL_FAILURE(Turn(-2));
   // The same reports reach a window with a row: once its mpv has seen them, the stranger
   // has had every chance to see the earlier ones.
   std::unique_ptr<MpvLink> pStrangerLink = std::move(m_pMpv);
   m_pStranger = std::move(m_pPlayer);
-  StartMpv("/usr/bin/mpv", "orb-mpv", "mpv2");
-  Front("orb-mpv", "mpv");
-  Press(kPlay);
+  ASSERT_NO_FATAL_FAILURE(StartMpv("/usr/bin/mpv", "orb-mpv", "mpv2"));
+  ASSERT_NO_FATAL_FAILURE(Front("orb-mpv", "MPV", "mpv"));
+  ASSERT_NO_FATAL_FAILURE(Press(kPlay));
   ASSERT_TRUE(MpvFlagIs("pause", false));
 
   EXPECT_TRUE(Near(pStrangerLink->GetNumber("time-pos"), 20.0, 0.01)) << Text(pStrangerLink->GetNumber("time-pos"));
@@ -415,90 +538,95 @@ TEST_F(RealPlayers, AWindowWithoutARowReceivesNothing) {
   EXPECT_EQ(pStrangerLink->GetFlag("mute"), false);
   EXPECT_EQ(pStrangerLink->GetFlag("fullscreen"), false);
   EXPECT_EQ(FilesIn(m_short / "shots"), 0u);
-  EXPECT_EQ(pStrangerLink->Get("ab-loop-a")->toString().toStdString(), "no");
+  const auto loopStart = pStrangerLink->Get("ab-loop-a");
+  EXPECT_TRUE(loopStart && loopStart->toString() == "no");
   m_pStranger.reset();
 }
 
-TEST_F(RealPlayers, VlcDeckModeJumpsAndStepsAndItsButtonsWork) {
-  StartVlc();
-  Front("VLC media player", "VLC media player");
+TEST_F(RealVlc, DeckModeJumpsAndStepsAndItsButtonsWork) {
+  ASSERT_NO_FATAL_FAILURE(StartVlc());
+  ASSERT_NO_FATAL_FAILURE(Front("VLC media player", "VLC", "VLC media player"));
 
   // DECK mode, as the row starts: 3 s on the wheel, 10 s on BACK and FORE.
-  VlcAt(30.0);
-  Turn(2);
-  EXPECT_TRUE(VlcReaches(36.0)) << Text(m_pVlc->Seconds());
-  Turn(-1);
-  EXPECT_TRUE(VlcReaches(33.0)) << Text(m_pVlc->Seconds());
-  Press(kFore);
-  EXPECT_TRUE(VlcReaches(43.0)) << Text(m_pVlc->Seconds());
-  Press(kBack);
-  EXPECT_TRUE(VlcReaches(33.0)) << Text(m_pVlc->Seconds());
+  ASSERT_NO_FATAL_FAILURE(VlcAt(30.0));
+  ASSERT_NO_FATAL_FAILURE(Turn(2));
+  ASSERT_TRUE(VlcReaches(36.0)) << Text(m_pVlc->Seconds());
+  ASSERT_NO_FATAL_FAILURE(Turn(-1));
+  ASSERT_TRUE(VlcReaches(33.0)) << Text(m_pVlc->Seconds());
+  ASSERT_NO_FATAL_FAILURE(Press(kFore));
+  ASSERT_TRUE(VlcReaches(43.0)) << Text(m_pVlc->Seconds());
+  ASSERT_NO_FATAL_FAILURE(Press(kBack));
+  ASSERT_TRUE(VlcReaches(33.0)) << Text(m_pVlc->Seconds());
 
   // PLAY plays and pauses; ADD, the next frame, stops a playing picture on the next frame
   // (VLC's interfaces report no time for a frame step, only the pause it makes).
-  Press(kPlay);
+  ASSERT_NO_FATAL_FAILURE(Press(kPlay));
   ASSERT_TRUE(VlcStateIs("playing"));
-  Press(kPlay);
+  ASSERT_NO_FATAL_FAILURE(Press(kPlay));
   ASSERT_TRUE(VlcStateIs("paused"));
-  Press(kPlay);
+  ASSERT_NO_FATAL_FAILURE(Press(kPlay));
   ASSERT_TRUE(VlcStateIs("playing"));
-  Press(kAdd);
-  EXPECT_TRUE(VlcStateIs("paused"));
+  ASSERT_NO_FATAL_FAILURE(Press(kAdd));
+  ASSERT_TRUE(VlcStateIs("paused"));
 
   // CAP takes a snapshot of the next picture shown: while it plays (a paused VLC shows none).
-  Press(kPlay);
+  ASSERT_NO_FATAL_FAILURE(Press(kPlay));
   ASSERT_TRUE(VlcStateIs("playing"));
-  Press(kCap);
-  EXPECT_TRUE(WaitUntil([&] { return FilesIn(m_short / "vlc" / "shots") == 1; }, kWait)) << "no snapshot";
-  Press(kPlay);
+  ASSERT_NO_FATAL_FAILURE(Press(kCap));
+  ASSERT_TRUE(WaitUntil([&] { return FilesIn(m_short / "vlc" / "shots") == 1; }, kWait))
+      << FilesIn(m_short / "vlc" / "shots") << " snapshots";
+  ASSERT_NO_FATAL_FAILURE(Press(kPlay));
   ASSERT_TRUE(VlcStateIs("paused"));
 
-  // Speed: slower, faster, normal.
-  Press(kPgm1);
-  EXPECT_TRUE(WaitUntil([&] { const auto r = VlcRate(); return r && *r < 0.99; }, kWait)) << Text(VlcRate());
-  Press(kPgm3);
-  EXPECT_TRUE(WaitUntil([&] { return Near(VlcRate(), 1.0, 1e-6); }, kWait)) << Text(VlcRate());
-  Press(kPgm2);
-  EXPECT_TRUE(WaitUntil([&] { const auto r = VlcRate(); return r && *r > 1.01; }, kWait)) << Text(VlcRate());
-  Press(kPgm3);
-  EXPECT_TRUE(WaitUntil([&] { return Near(VlcRate(), 1.0, 1e-6); }, kWait)) << Text(VlcRate());
+  // Speed: VLC's fine steps are a tenth each way; = is normal speed. Each press awaited, so
+  // one that counted twice shows.
+  const std::pair<int, double> speeds[] = {{kPgm1, 0.9}, {kPgm1, 0.8}, {kPgm3, 1.0}, {kPgm2, 1.1},
+                                           {kPgm2, 1.2}, {kPgm1, 1.1}, {kPgm3, 1.0}};
+  for (const auto& [nUsage, dRate] : speeds) {
+    ASSERT_NO_FATAL_FAILURE(Press(nUsage));
+    ASSERT_TRUE(WaitUntil([&] { return Near(VlcRate(), dRate, 0.005); }, kWait))
+        << "after " << nUsage << ": " << Text(VlcRate()) << " instead of " << dRate;
+  }
 
   // Fullscreen on and off.
-  Press(kPgm4);
-  EXPECT_TRUE(WaitUntil([&] { const auto s = m_pVlc->Status(); return s && s->value("fullscreen").toBool(); }, kWait));
-  Press(kPgm4);
-  EXPECT_TRUE(WaitUntil([&] { const auto s = m_pVlc->Status(); return s && !s->value("fullscreen").toBool(); }, kWait));
+  ASSERT_NO_FATAL_FAILURE(Press(kPgm4));
+  ASSERT_TRUE(WaitUntil([&] { const auto s = m_pVlc->Status(); return s && s->value("fullscreen").toBool(); }, kWait));
+  ASSERT_NO_FATAL_FAILURE(Press(kPgm4));
+  ASSERT_TRUE(WaitUntil([&] { const auto s = m_pVlc->Status(); return s && !s->value("fullscreen").toBool(); }, kWait));
 
   // PGM5 stops.
-  Press(kPgm5);
-  EXPECT_TRUE(VlcStateIs("stopped"));
+  ASSERT_NO_FATAL_FAILURE(Press(kPgm5));
+  ASSERT_TRUE(VlcStateIs("stopped"));
 }
 
-TEST_F(RealPlayers, VlcFileModeJumpsMinutesAndWalksThePlaylist) {
-  StartVlc();
-  Front("VLC media player", "VLC media player");
-  SwitchMode(false);
+TEST_F(RealVlc, FileModeJumpsMinutesAndWalksThePlaylist) {
+  ASSERT_NO_FATAL_FAILURE(StartVlc());
+  ASSERT_NO_FATAL_FAILURE(Front("VLC media player", "VLC", "VLC media player"));
+  ASSERT_NO_FATAL_FAILURE(SwitchMode(false));
 
-  VlcAt(30.0);
-  Press(kFore);
-  EXPECT_TRUE(VlcReaches(90.0)) << Text(m_pVlc->Seconds());
-  Press(kBack);
-  EXPECT_TRUE(VlcReaches(30.0)) << Text(m_pVlc->Seconds());
+  ASSERT_NO_FATAL_FAILURE(VlcAt(30.0));
+  ASSERT_NO_FATAL_FAILURE(Press(kFore));
+  ASSERT_TRUE(VlcReaches(90.0)) << Text(m_pVlc->Seconds());
+  ASSERT_NO_FATAL_FAILURE(Press(kBack));
+  ASSERT_TRUE(VlcReaches(30.0)) << Text(m_pVlc->Seconds());
 
   // The wheel walks the playlist: the next item, then back to the first.
-  const auto first = m_pVlc->Status();
+  const std::optional<int> first = VlcItem();
   ASSERT_TRUE(first.has_value());
-  const int nFirst = first->value("currentplid").toInt();
-  Turn(1);
-  EXPECT_TRUE(WaitUntil([&] { const auto s = m_pVlc->Status(); return s && s->value("currentplid").toInt() != nFirst; }, kWait));
-  Turn(-1);
-  EXPECT_TRUE(WaitUntil([&] { const auto s = m_pVlc->Status(); return s && s->value("currentplid").toInt() == nFirst; }, kWait));
+  ASSERT_NO_FATAL_FAILURE(Turn(1));
+  ASSERT_TRUE(WaitUntil([&] { const auto item = VlcItem(); return item && item != first; }, kWait));
+  const std::optional<int> second = VlcItem();
+  ASSERT_NO_FATAL_FAILURE(FrontVlcAfterItemChange());
+  ASSERT_NO_FATAL_FAILURE(Turn(-1));
+  ASSERT_TRUE(WaitUntil([&] { return VlcItem() == first; }, kWait)) << Text(VlcItem()) << " " << Text(second);
 
   // PLAY toggles in this mode too.
-  ASSERT_TRUE(WaitUntil([&] { const auto s = m_pVlc->Status(); return s && s->value("state").toString() != "stopped"; }, kWait));
-  const std::string before = m_pVlc->Status()->value("state").toString().toStdString();
-  Press(kPlay);
-  EXPECT_TRUE(VlcStateIs(before == "playing" ? "paused" : "playing")) << before;
+  ASSERT_NO_FATAL_FAILURE(FrontVlcAfterItemChange());
+  ASSERT_TRUE(VlcStateIs("paused"));
+  ASSERT_NO_FATAL_FAILURE(Press(kPlay));
+  ASSERT_TRUE(VlcStateIs("playing"));
+  ASSERT_NO_FATAL_FAILURE(Press(kPlay));
+  ASSERT_TRUE(VlcStateIs("paused"));
 }
 
 }  // namespace
