@@ -16,6 +16,9 @@ std::unique_ptr<ForegroundTracker> CreateX11ForegroundTracker(std::string* pErro
   return nullptr;
 }
 #endif
+#if !ORB_WITH_X11_FOREGROUND
+X11WindowPidLookup CreateX11WindowPidLookup() { return {}; }
+#endif
 #if !ORB_WITH_SWAY_FOREGROUND
 bool SwayForegroundTrackerBuilt() { return false; }
 std::unique_ptr<ForegroundTracker> CreateSwayForegroundTracker(const char*, std::string* pError) {
@@ -26,7 +29,7 @@ std::unique_ptr<ForegroundTracker> CreateSwayForegroundTracker(const char*, std:
 
 #if !ORB_WITH_KWIN
 bool KWinForegroundTrackerBuilt() { return false; }
-std::unique_ptr<ForegroundTracker> CreateKWinForegroundTracker(std::string* pError) {
+std::unique_ptr<ForegroundTracker> CreateKWinForegroundTracker(X11WindowPidLookup, std::string* pError) {
   *pError = "this build has no KWin foreground tracker";
   return nullptr;
 }
@@ -71,7 +74,7 @@ std::unique_ptr<ForegroundTracker> SelectForegroundTracker() {
       return pTracker ? Chosen(std::move(pTracker)) : NoneAvailable("ORB_FOREGROUND=sway: " + reason);
     }
     if (std::strcmp(pForced, "kwin") == 0) {
-      auto pTracker = CreateKWinForegroundTracker(&reason);
+      auto pTracker = CreateKWinForegroundTracker(CreateX11WindowPidLookup(), &reason);
       return pTracker ? Chosen(std::move(pTracker)) : NoneAvailable("ORB_FOREGROUND=kwin: " + reason);
     }
     WriteLog("Foreground: ORB_FOREGROUND=\"%s\" is none of x11, sway, kwin, none; choosing as usual\r\n", pForced);
@@ -81,7 +84,7 @@ std::unique_ptr<ForegroundTracker> SelectForegroundTracker() {
     // only, and call every native window "none". The session's own backend or nothing.
     const char* pDesktop = SessionEnv("XDG_CURRENT_DESKTOP");
     if (CurrentDesktopIncludes("KDE")) {
-      if (auto pTracker = CreateKWinForegroundTracker(&reason)) {
+      if (auto pTracker = CreateKWinForegroundTracker(CreateX11WindowPidLookup(), &reason)) {
         return Chosen(std::move(pTracker));
       }
     } else if (auto pTracker = CreateSway(&reason)) {

@@ -100,10 +100,19 @@ bool X11ForegroundTrackerBuilt();
 std::unique_ptr<ForegroundTracker> CreateSwayForegroundTracker(const char* pSocketPath, std::string* pError);
 bool SwayForegroundTrackerBuilt();
 
+// The pid of the local client that made X window nWindow on $DISPLAY, asked of the X
+// server (X-Resource); 0 when it cannot tell. For compositors that do not know the pid of
+// an XWayland window. Its connection opens at the first call; one thread at a time. Empty
+// in a build without the X11 backend.
+using X11WindowPidLookup = std::function<int(std::uint64_t nWindow)>;
+X11WindowPidLookup CreateX11WindowPidLookup();
+
 // The KWin backend (CMake option ORB_WITH_KWIN): a script loaded into KWin over the session
-// bus calls us back at every activation with the window's pid. Null, with the reason,
-// when KWin's scripting does not answer. The script is unloaded when the tracker goes.
-std::unique_ptr<ForegroundTracker> CreateKWinForegroundTracker(std::string* pError);
+// bus calls us back at every activation with the window's pid; for an XWayland window
+// whose pid KWin does not know, pidOfX11Window (when given) asks the X server. Null, with
+// the reason, when KWin's scripting does not answer. The script is unloaded when the
+// tracker goes.
+std::unique_ptr<ForegroundTracker> CreateKWinForegroundTracker(X11WindowPidLookup pidOfX11Window, std::string* pError);
 bool KWinForegroundTrackerBuilt();
 
 // Start-up choice, written to the log ("Foreground: X11", "Foreground: none (why)").

@@ -57,7 +57,8 @@ bool WriteScriptFile(const std::string& path, const std::string& text, std::stri
 
 class KWinForegroundTracker final : public ForegroundTracker {
  public:
-  explicit KWinForegroundTracker(std::unique_ptr<dbus::Connection> pBus) : m_pBus(std::move(pBus)) {}
+  KWinForegroundTracker(std::unique_ptr<dbus::Connection> pBus, X11WindowPidLookup pidOfX11Window)
+      : m_pBus(std::move(pBus)), m_pidOfX11Window(std::move(pidOfX11Window)) {}
 
   ~KWinForegroundTracker() override {
     if (m_blLoaded) {
@@ -187,6 +188,10 @@ class KWinForegroundTracker final : public ForegroundTracker {
     ForegroundWindow next;
     next.nWindow = activation->nWindow;
     next.nPid = activation->nPid;
+    // KWin knows an XWayland window's pid only when the client wrote it on the window.
+    if (next.nPid == 0 && activation->nX11Window != 0 && m_pidOfX11Window) {
+      next.nPid = m_pidOfX11Window(activation->nX11Window);
+    }
     next.nStartTime = next.nPid > 0 ? ProcessStartTime(next.nPid) : 0;
     if (next != m_last) {
       m_last = next;
@@ -198,6 +203,7 @@ class KWinForegroundTracker final : public ForegroundTracker {
   }
 
   std::unique_ptr<dbus::Connection> m_pBus;
+  X11WindowPidLookup m_pidOfX11Window;
   std::string m_kwinOwner;  // KWin's unique name: the only caller believed
   std::string m_pluginName;
   std::string m_scriptPath;
@@ -213,12 +219,12 @@ class KWinForegroundTracker final : public ForegroundTracker {
 
 bool KWinForegroundTrackerBuilt() { return true; }
 
-std::unique_ptr<ForegroundTracker> CreateKWinForegroundTracker(std::string* pError) {
+std::unique_ptr<ForegroundTracker> CreateKWinForegroundTracker(X11WindowPidLookup pidOfX11Window, std::string* pError) {
   auto pBus = dbus::Connection::OpenSession(pError);
   if (!pBus) {
     return nullptr;
   }
-  auto pTracker = std::make_unique<KWinForegroundTracker>(std::move(pBus));
+  auto pTracker = std::make_unique<KWinForegroundTracker>(std::move(pBus), std::move(pidOfX11Window));
   if (!pTracker->Start(pError)) {
     return nullptr;
   }

@@ -83,10 +83,13 @@ std::string ScriptText(const std::string& service) {
   }
   function tell(w) {
     if (!w) {
-      callDBus(service, path, iface, member, "", "", "");
+      callDBus(service, path, iface, member, "", "", "", "");
       return;
     }
-    callDBus(service, path, iface, member, text(w.internalId), String(w.pid), text(w.resourceClass));
+    // A pid of 0 or -1 is an X11 client that did not say it: the program asks the X server.
+    var pid = Number(w.pid) > 0 ? String(w.pid) : "0";
+    var x11 = (pid === "0" && typeof w.windowId === "number") ? String(w.windowId) : "";
+    callDBus(service, path, iface, member, text(w.internalId), pid, text(w.resourceClass), x11);
   }
   if (workspace.windowActivated !== undefined) {
     workspace.windowActivated.connect(tell);
@@ -101,8 +104,8 @@ std::string ScriptText(const std::string& service) {
 }
 
 std::optional<Activation> ParseActivation(const dbus::Values& args, std::string* pReason) {
-  if (args.size() != 3) {
-    *pReason = "an activation has 3 arguments, not " + std::to_string(args.size());
+  if (args.size() != 3 && args.size() != 4) {
+    *pReason = "an activation has 3 or 4 arguments, not " + std::to_string(args.size());
     return std::nullopt;
   }
   Activation activation;
@@ -137,6 +140,14 @@ std::optional<Activation> ParseActivation(const dbus::Values& args, std::string*
   } else if (!std::holds_alternative<std::monostate>(args[2])) {
     *pReason = "a resource class that is not text: " + dbus::DescribeValue(args[2]);
     return std::nullopt;
+  }
+  if (args.size() == 4 && args[3] != dbus::Value(std::string())) {
+    const auto nX11 = Integer(args[3]);
+    if (!nX11 || *nX11 < 0 || *nX11 > 0xFFFFFFFFll) {
+      *pReason = "an X11 window id that is not one: " + dbus::DescribeValue(args[3]);
+      return std::nullopt;
+    }
+    activation.nX11Window = static_cast<std::uint32_t>(*nX11);
   }
   return activation;
 }

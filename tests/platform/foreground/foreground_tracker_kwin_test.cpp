@@ -128,7 +128,7 @@ TEST_F(KWinTrackerTest, LoadsAScriptThatNamesUsFollowsActivationsAndUnloadsIt) {
   FakeKWin kwin(m_bus.Address());
   kwin.Serve();
   std::string error;
-  auto pTracker = CreateKWinForegroundTracker(&error);
+  auto pTracker = CreateKWinForegroundTracker({}, &error);
   ASSERT_NE(pTracker, nullptr) << error;
   EXPECT_EQ(pTracker->Name(), "KWin");
   {
@@ -172,7 +172,7 @@ TEST_F(KWinTrackerTest, OnlyKWinIsBelievedAndNonsenseChangesNothing) {
   FakeKWin kwin(m_bus.Address());
   kwin.Serve();
   std::string error;
-  auto pTracker = CreateKWinForegroundTracker(&error);
+  auto pTracker = CreateKWinForegroundTracker({}, &error);
   ASSERT_NE(pTracker, nullptr) << error;
   const ForegroundWindow first = pTracker->Current();
   kwin.StopServing();
@@ -194,16 +194,41 @@ TEST_F(KWinTrackerTest, OnlyKWinIsBelievedAndNonsenseChangesNothing) {
   EXPECT_NE(m_seen[0], first);
 }
 
+TEST_F(KWinTrackerTest, AnXWaylandWindowWithoutPidIsAskedOfTheXServer) {
+  FakeKWin kwin(m_bus.Address());
+  kwin.Serve();
+  std::string error;
+  std::vector<std::uint64_t> asked;
+  auto pTracker = CreateKWinForegroundTracker(
+      [&](std::uint64_t nWindow) {
+        asked.push_back(nWindow);
+        return nWindow == 0x400001 ? static_cast<int>(::getppid()) : 0;
+      },
+      &error);
+  ASSERT_NE(pTracker, nullptr) << error;
+  pTracker->Current();
+  kwin.StopServing();
+  pTracker->SetListener([this](const ForegroundWindow& window) { m_seen.push_back(window); });
+  kwin.Activate({std::string("{xev}"), std::string("0"), std::string(), std::string("4194305")});
+  kwin.Activate({std::string("{native}"), std::string("1"), std::string("n"), std::string()});
+  DispatchUntil(*pTracker, 2);
+  ASSERT_EQ(m_seen.size(), 2u);
+  EXPECT_EQ(m_seen[0].nPid, ::getppid());
+  EXPECT_EQ(m_seen[1].nPid, 1);
+  EXPECT_EQ(asked, (std::vector<std::uint64_t>{0x400001}));  // a window with a pid is not asked about
+  kwin.Serve();
+}
+
 TEST_F(KWinTrackerTest, WithoutKWinOrWhenItRefusesTheScriptThereIsNoTracker) {
   std::string error;
-  EXPECT_EQ(CreateKWinForegroundTracker(&error), nullptr);
+  EXPECT_EQ(CreateKWinForegroundTracker({}, &error), nullptr);
   EXPECT_NE(error.find("KWin is not on the session bus"), std::string::npos) << error;
 
   FakeKWin kwin(m_bus.Address());
   kwin.m_nRefuse = true;
   kwin.Serve();
   error.clear();
-  EXPECT_EQ(CreateKWinForegroundTracker(&error), nullptr);
+  EXPECT_EQ(CreateKWinForegroundTracker({}, &error), nullptr);
   EXPECT_NE(error.find("refused the script"), std::string::npos) << error;
   kwin.StopServing();
   // Nothing of ours is left behind in the runtime folder.
@@ -215,7 +240,7 @@ TEST_F(KWinTrackerTest, AScriptThatStaysSilentLeavesNothingInFrontAfterAShortWai
   kwin.m_blTellAtStart = false;
   kwin.Serve();
   std::string error;
-  auto pTracker = CreateKWinForegroundTracker(&error);
+  auto pTracker = CreateKWinForegroundTracker({}, &error);
   ASSERT_NE(pTracker, nullptr) << error;
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(pTracker->Current(), ForegroundWindow{});

@@ -45,6 +45,14 @@ TEST(KWinActivation, NothingActiveAndUnknownProcesses) {
   EXPECT_EQ(MustParse({std::string("w"), std::string("0"), std::string()}).nPid, 0);
 }
 
+TEST(KWinActivation, AnXWaylandWindowWithoutPidComesWithItsX11Id) {
+  const Activation x11 = MustParse({std::string("{x}"), std::string("0"), std::string(), std::string("4194305")});
+  EXPECT_EQ(x11.nPid, 0);
+  EXPECT_EQ(x11.nX11Window, 4194305u);
+  EXPECT_EQ(MustParse({std::string("{x}"), std::string("5"), std::string(), std::string()}).nX11Window, 0u);
+  EXPECT_EQ(MustParse({std::string("{x}"), std::string("5"), std::string()}).nX11Window, 0u);
+}
+
 TEST(KWinActivation, NumbersOfAnyWidthAreTakenForIdAndPid) {
   EXPECT_EQ(MustParse({std::uint32_t{0x3a00005}, std::int32_t{77}, std::string("c")}).nWindow, 0x3a00005u);
   EXPECT_EQ(MustParse({std::string("w"), 77.0, std::string("c")}).nPid, 77);
@@ -53,9 +61,13 @@ TEST(KWinActivation, NumbersOfAnyWidthAreTakenForIdAndPid) {
 }
 
 TEST(KWinActivation, WhatNoScriptOfOursSendsIsRefusedWithTheReason) {
-  EXPECT_NE(Refusal({std::string("w"), std::string("1")}).find("3 arguments"), std::string::npos);
-  EXPECT_NE(Refusal({std::string("w"), std::string("1"), std::string(), std::string()}).find("3 arguments"),
+  EXPECT_NE(Refusal({std::string("w"), std::string("1")}).find("3 or 4 arguments"), std::string::npos);
+  EXPECT_NE(Refusal({std::string("w"), std::string("1"), std::string(), std::string(), std::string()})
+                .find("3 or 4 arguments"),
             std::string::npos);
+  EXPECT_FALSE(Refusal({std::string("w"), std::string("0"), std::string(), std::string("4294967296")}).empty());
+  EXPECT_FALSE(Refusal({std::string("w"), std::string("0"), std::string(), std::string("0x400001")}).empty());
+  EXPECT_FALSE(Refusal({std::string("w"), std::string("0"), std::string(), std::int32_t{-1}}).empty());
   EXPECT_NE(Refusal({std::string("w"), std::string("12a"), std::string()}).find("'12a'"), std::string::npos);
   EXPECT_FALSE(Refusal({std::string("w"), std::string("+5"), std::string()}).empty());
   EXPECT_FALSE(Refusal({std::string("w"), std::string("4194305"), std::string()}).empty());
