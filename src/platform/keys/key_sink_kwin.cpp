@@ -176,15 +176,20 @@ struct Link {
     wl_callback_destroy(pCallback);
   }
 
+  // Tells KWin we are done with fake_input (from version 5 on it has a request for that).
+  void DropFake() {
+    if (pFake == nullptr) return;
+    if (nFakeVersion >= 5) {
+      org_kde_kwin_fake_input_destroy(pFake);
+    } else {
+      wl_proxy_destroy(reinterpret_cast<wl_proxy*>(pFake));
+    }
+    pFake = nullptr;
+  }
+
   void Close() {
     if (pKeyboard != nullptr) wl_keyboard_destroy(pKeyboard);
-    if (pFake != nullptr) {
-      if (nFakeVersion >= 5) {
-        org_kde_kwin_fake_input_destroy(pFake);
-      } else {
-        wl_proxy_destroy(reinterpret_cast<wl_proxy*>(pFake));
-      }
-    }
+    DropFake();
     if (pSeat != nullptr) wl_seat_destroy(pSeat);
     if (pRegistry != nullptr) wl_registry_destroy(pRegistry);
     if (pDisplay != nullptr) {
@@ -207,12 +212,10 @@ class KWinKeySink final : public KeySink {
         Send(static_cast<std::uint16_t>(nCode), /*blDown=*/false);
       }
     }
+    // Keys of a connection that was lost stay in the record: the guard lets them go. The
+    // last requests are awaited before the hang-up, which KWin may see first otherwise.
+    m_link.DropFake();
     m_link.Settle();
-    if (m_link.pDisplay != nullptr && m_pHeld != nullptr) {
-      for (std::size_t nCode = 0; nCode < m_down.size(); ++nCode) {
-        if (m_down.test(nCode)) m_pHeld->MarkUp(static_cast<std::uint16_t>(nCode));
-      }
-    }
     m_link.Close();
   }
 
@@ -391,6 +394,7 @@ bool ReleaseKWinKeys(const std::string& target, const std::vector<std::uint16_t>
   for (const std::uint16_t nCode : codes) {
     org_kde_kwin_fake_input_keyboard_key(link.pFake, nCode, 0);
   }
+  link.DropFake();
   link.Settle();
   const bool blOk = wl_display_get_error(link.pDisplay) == 0;
   if (!blOk) *pError = "KWin closed the connection before the releases were taken";
