@@ -25,6 +25,7 @@
 #include "platform/keys/held_keys.h"
 #include "platform/keys/key_sink.h"
 #include "platform/keys/virtual_keys.h"
+#include "platform/process/process_start.h"
 #include "platform/time/clock.h"
 #include "support/scoped_env.h"
 
@@ -281,6 +282,32 @@ TEST_F(KWinKeySinkTest, WithoutFakeInputOrWithAnOldOneThereIsNoSinkAndTheReasonS
   reason.clear();
   EXPECT_EQ(Open(old, &reason), nullptr);
   EXPECT_NE(reason.find("version 3"), std::string::npos) << reason;
+}
+
+TEST_F(KWinKeySinkTest, KeysDownAreInTheRecordTheGuardReadsUntilTheirReleaseIsSent) {
+  FakeKWinCompositor kwin("us", 0, 4);
+  if (!kwin.HasKeymap()) GTEST_SKIP() << "no XKB data for us";
+  const char* pRuntime = std::getenv("XDG_RUNTIME_DIR");
+  ASSERT_NE(pRuntime, nullptr);
+  std::string error;
+  auto pRecord = HeldKeyRecord::Open(std::string(pRuntime) + "/kwin keys down", &error);
+  ASSERT_NE(pRecord, nullptr) << error;
+  pRecord->Claim(::getpid(), ProcessStartTime(::getpid()));
+  HeldKeyRecord::Install(pRecord.get());
+  std::string reason;
+  auto pSink = Open(kwin, &reason);
+  ASSERT_NE(pSink, nullptr) << reason;
+  pSink->KeyEvent(kVkControl, 0, false);
+  pSink->KeyEvent(kVkY, 0, false);
+  HeldKeyRecord::Contents contents = pRecord->Read();
+  EXPECT_EQ(contents.sink, "KWin fake input");
+  EXPECT_EQ(contents.target, kwin.Path());  // where the guard connects to let them go
+  EXPECT_EQ(contents.codes, (std::vector<std::uint16_t>{KEY_Y, KEY_LEFTCTRL}));  // ascending
+  pSink->KeyEvent(kVkY, 0, true);
+  EXPECT_EQ(pRecord->Read().codes, (std::vector<std::uint16_t>{KEY_LEFTCTRL}));
+  pSink.reset();  // the end lets Ctrl go too
+  EXPECT_TRUE(pRecord->Read().codes.empty());
+  HeldKeyRecord::Install(nullptr);
 }
 
 TEST_F(KWinKeySinkTest, TheGuardsReleaseReachesKWinOnAConnectionOfItsOwn) {
