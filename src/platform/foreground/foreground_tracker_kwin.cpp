@@ -193,6 +193,11 @@ class KWinForegroundTracker final : public ForegroundTracker {
       next.nPid = m_pidOfX11Window(activation->nX11Window);
     }
     next.nStartTime = next.nPid > 0 ? ProcessStartTime(next.nPid) : 0;
+    if (next.nWindow != 0 && next.nPid == 0 && next != m_last) {
+      // Without a process no profile can match by executable: say which window it was.
+      WriteLog("ForegroundTracker: KWin knows no process of the window of class \"%s\"\r\n",
+               activation->resourceClass.c_str());
+    }
     if (next != m_last) {
       m_last = next;
       if (m_blTell && m_listener) {

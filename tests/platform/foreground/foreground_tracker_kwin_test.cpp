@@ -209,13 +209,18 @@ TEST_F(KWinTrackerTest, AnXWaylandWindowWithoutPidIsAskedOfTheXServer) {
   pTracker->Current();
   kwin.StopServing();
   pTracker->SetListener([this](const ForegroundWindow& window) { m_seen.push_back(window); });
+  test::LogCapture log;
   kwin.Activate({std::string("{xev}"), std::string("0"), std::string(), std::string("4194305")});
   kwin.Activate({std::string("{native}"), std::string("1"), std::string("n"), std::string()});
-  DispatchUntil(*pTracker, 2);
-  ASSERT_EQ(m_seen.size(), 2u);
+  kwin.Activate({std::string("{remote}"), std::string("0"), std::string("far"), std::string("4194306")});
+  DispatchUntil(*pTracker, 3);
+  ASSERT_EQ(m_seen.size(), 3u);
   EXPECT_EQ(m_seen[0].nPid, ::getppid());
   EXPECT_EQ(m_seen[1].nPid, 1);
-  EXPECT_EQ(asked, (std::vector<std::uint64_t>{0x400001}));  // a window with a pid is not asked about
+  EXPECT_EQ(m_seen[2].nPid, 0);
+  // a window with a pid is not asked about
+  EXPECT_EQ(asked, (std::vector<std::uint64_t>{0x400001, 0x400002}));
+  EXPECT_EQ(log.Text(), "ForegroundTracker: KWin knows no process of the window of class \"far\"\r\n");
   kwin.Serve();
 }
 
