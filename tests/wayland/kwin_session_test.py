@@ -327,7 +327,13 @@ exec env ORB_HID=sim:{sim_socket} {orb} /m >{top}/orb.out 2>&1
         return (f"\n--- ORB.LOG\n{orb_log()}\n--- orb output\n{read(os.path.join(top, 'orb.out'))}"
                 f"\n--- kwin.log (end)\n{read(os.path.join(top, 'kwin.log'))[-2500:]}")
 
+    loaded = [0]
+
     def kwin_script(name, text):
+        # A name of its own each time: KWin refuses a script whose name is still loaded, and
+        # an unloaded one may linger a moment.
+        loaded[0] += 1
+        name = f"{name}-{loaded[0]}"
         path = os.path.join(top, name + ".js")
         with open(path, "w") as f:
             f.write(text)
@@ -338,7 +344,9 @@ exec env ORB_HID=sim:{sim_socket} {orb} /m >{top}/orb.out 2>&1
                                   capture_output=True, text=True, timeout=WAIT)
             if done.returncode != 0:
                 fail(f"KWin's {member}: {done.stderr}" + diagnostics())
-        call("loadScript", "string:" + path, "string:" + name)
+            return done.stdout
+        if "int32 -1" in call("loadScript", "string:" + path, "string:" + name):
+            fail(f"KWin refused the script {name}" + diagnostics())
         started = time.monotonic()  # the script runs at start
         call("start")
         call("unloadScript", "string:" + name)
