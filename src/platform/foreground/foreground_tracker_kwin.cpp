@@ -107,13 +107,18 @@ class KWinForegroundTracker final : public ForegroundTracker {
         !reply.empty() && reply[0] == dbus::Value(true)) {
       m_pBus->Call(kKWinService, kScriptingPath, kScriptingInterface, "unloadScript", {m_pluginName}, nullptr, pError);
     }
-    if (!m_pBus->Call(kKWinService, kScriptingPath, kScriptingInterface, "loadScript", {m_scriptPath, m_pluginName},
-                      &reply, pError)) {
-      *pError = "KWin's scripting does not answer: " + *pError;
+    int nId = -1;
+    if (!LoadScript(&nId, pError)) {
       return false;
     }
-    const auto* pId = reply.empty() ? nullptr : std::get_if<std::int32_t>(&reply[0]);
-    if (pId == nullptr || *pId < 0) {
+    if (nId < 0) {
+      // KWin refuses a name it still holds: an unloaded script lingers a moment there.
+      m_pluginName += "-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
+      if (!LoadScript(&nId, pError)) {
+        return false;
+      }
+    }
+    if (nId < 0) {
       *pError = "KWin refused the script " + m_scriptPath;
       return false;
     }
@@ -144,6 +149,19 @@ class KWinForegroundTracker final : public ForegroundTracker {
   }
 
   void SetListener(Listener listener) override { m_listener = std::move(listener); }
+
+  // KWin's id of the loaded script in *pId (negative: refused); false when KWin does not answer.
+  bool LoadScript(int* pId, std::string* pError) {
+    dbus::Values reply;
+    if (!m_pBus->Call(kKWinService, kScriptingPath, kScriptingInterface, "loadScript", {m_scriptPath, m_pluginName},
+                      &reply, pError)) {
+      *pError = "KWin's scripting does not answer: " + *pError;
+      return false;
+    }
+    const auto* pId32 = reply.empty() ? nullptr : std::get_if<std::int32_t>(&reply[0]);
+    *pId = pId32 != nullptr ? *pId32 : -1;
+    return true;
+  }
 
   int Fd() const override { return m_pBus->Fd(); }
 

@@ -45,7 +45,9 @@ class FakeKWin final {
       std::stringstream text;
       text << file.rdbuf();
       m_scriptText = text.str();
-      return MethodResult::Ok({std::int32_t{m_nRefuse ? -1 : 3}});
+      const bool blRefuse = m_nRefuse > 0;
+      if (blRefuse) --m_nRefuse;
+      return MethodResult::Ok({std::int32_t{blRefuse ? -1 : 3}});
     });
     Export("isScriptLoaded", [](const Message&) { return MethodResult::Ok({false}); });
     Export("start", [this](const Message&) {
@@ -91,7 +93,7 @@ class FakeKWin final {
   std::vector<std::string> m_unloaded;
   int m_nStarts = 0;
   bool m_blTellAtStart = true;
-  bool m_nRefuse = false;
+  int m_nRefuse = 0;  // loads refused before one is taken
 
  private:
   void Export(const char* pMember, Connection::MethodHandler handler) {
@@ -230,14 +232,31 @@ TEST_F(KWinTrackerTest, WithoutKWinOrWhenItRefusesTheScriptThereIsNoTracker) {
   EXPECT_NE(error.find("KWin is not on the session bus"), std::string::npos) << error;
 
   FakeKWin kwin(m_bus.Address());
-  kwin.m_nRefuse = true;
+  kwin.m_nRefuse = 2;
   kwin.Serve();
   error.clear();
   EXPECT_EQ(CreateKWinForegroundTracker({}, &error), nullptr);
   EXPECT_NE(error.find("refused the script"), std::string::npos) << error;
   kwin.StopServing();
+  EXPECT_EQ(kwin.m_nStarts, 0);
   // Nothing of ours is left behind in the runtime folder.
   EXPECT_FALSE(std::filesystem::exists(kwin.m_scriptPath));
+}
+
+TEST_F(KWinTrackerTest, ANameKWinStillHoldsIsReplacedByAFreshOne) {
+  FakeKWin kwin(m_bus.Address());
+  kwin.m_nRefuse = 1;
+  kwin.Serve();
+  std::string error;
+  auto pTracker = CreateKWinForegroundTracker({}, &error);
+  ASSERT_NE(pTracker, nullptr) << error;
+  EXPECT_EQ(pTracker->Current().nPid, ::getpid());
+  pTracker.reset();
+  kwin.StopServing();
+  const std::string first = "orb-foreground-" + std::to_string(::getpid());
+  EXPECT_NE(kwin.m_plugin, first);
+  EXPECT_EQ(kwin.m_plugin.rfind(first + "-", 0), 0u);
+  EXPECT_EQ(kwin.m_unloaded, (std::vector<std::string>{kwin.m_plugin}));
 }
 
 TEST_F(KWinTrackerTest, AScriptThatStaysSilentLeavesNothingInFrontAfterAShortWait) {
