@@ -373,6 +373,22 @@ bool Connection::Call(const std::string& destination, const std::string& path, c
   return true;
 }
 
+bool Connection::CallNoReply(const std::string& destination, const std::string& path, const std::string& interface,
+                             const std::string& member, const Values& args, std::string* pError) {
+  MessageRef call;
+  int r = sd_bus_message_new_method_call(m_pImpl->pBus, &call.p, destination.c_str(), path.c_str(),
+                                         interface.c_str(), member.c_str());
+  if (r >= 0) r = sd_bus_message_set_expect_reply(call.p, 0);
+  if (r >= 0) r = AppendValues(call.p, args);
+  if (r >= 0) r = sd_bus_send(m_pImpl->pBus, call.p, nullptr);
+  if (r >= 0) r = sd_bus_flush(m_pImpl->pBus);
+  if (r < 0) {
+    *pError = destination + " " + path + " " + interface + "." + member + ": not sent: " + ErrnoText(r);
+    return false;
+  }
+  return true;
+}
+
 std::string Connection::NameOwner(const std::string& name, std::string* pError) {
   Values reply;
   if (!Call("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "GetNameOwner", {name}, &reply,

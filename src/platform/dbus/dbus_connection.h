@@ -77,6 +77,11 @@ class Connection {
             const std::string& member, const Values& args, Values* pReply, std::string* pError,
             int nTimeoutMs = kDefaultTimeoutMs);
 
+  // Sends a call whose answer nobody waits for (notifications); false when it could not
+  // be queued.
+  bool CallNoReply(const std::string& destination, const std::string& path, const std::string& interface,
+                   const std::string& member, const Values& args, std::string* pError);
+
   // The unique name that owns a well-known name now; empty (with the reason) when none does.
   std::string NameOwner(const std::string& name, std::string* pError);
 

@@ -282,6 +282,44 @@ bool ServerHasClientIds(Display* pDisplay) {
 
 bool X11ForegroundTrackerBuilt() { return true; }
 
+X11WindowPidLookup CreateX11WindowPidLookup() {
+  struct Lookup {
+    DisplayPtr pDisplay;
+    bool blTried = false;
+    bool blClientIds = false;
+  };
+  auto pLookup = std::make_shared<Lookup>();
+  return [pLookup](std::uint64_t nWindow) -> int {
+    if (!pLookup->blTried) {
+      pLookup->blTried = true;
+      pLookup->pDisplay.reset(XOpenDisplay(nullptr));
+      pLookup->blClientIds = pLookup->pDisplay != nullptr && ServerHasClientIds(pLookup->pDisplay.get());
+      if (!pLookup->blClientIds) {
+        WriteLog("ForegroundTracker: no X server with client ids to ask for the pid of X windows\r\n");
+      }
+    }
+    if (!pLookup->blClientIds || nWindow == 0 || nWindow > 0xFFFFFFFFu) {
+      return 0;
+    }
+    ErrorTrap trap(pLookup->pDisplay.get());
+    XResClientIdSpec spec{static_cast<XID>(nWindow), XRES_CLIENT_ID_PID_MASK};
+    long nIds = 0;
+    XResClientIdValue* pIds = nullptr;
+    if (XResQueryClientIds(pLookup->pDisplay.get(), 1, &spec, &nIds, &pIds) != Success) {
+      return 0;
+    }
+    int nPid = 0;
+    for (long i = 0; i < nIds && nPid == 0; ++i) {
+      if (pIds[i].spec.mask == XRES_CLIENT_ID_PID_MASK) {
+        const pid_t nFound = XResGetClientPid(&pIds[i]);
+        nPid = nFound > 0 ? static_cast<int>(nFound) : 0;
+      }
+    }
+    XResClientIdsDestroy(nIds, pIds);
+    return nPid;
+  };
+}
+
 std::unique_ptr<ForegroundTracker> CreateX11ForegroundTracker(std::string* pError) {
   return CreateX11ForegroundTracker(X11ForegroundOptions{}, pError);
 }

@@ -11,11 +11,14 @@
 
 #include "base/write_log.h"
 #include "device/device_discovery.h"
+#include "platform/dbus/dbus_connection.h"
 #include "platform/foreground/foreground_tracker.h"
 #include "platform/hid/hid_backend.h"
 #include "platform/keys/key_sink.h"
+#include "platform/session/session_type.h"
 #include "platform/session/tray_host.h"
 #include "platform/time/clock.h"
+#include "tools/orbctl/kwin_grant.h"
 
 namespace orb::orbctl {
 namespace {
@@ -91,13 +94,21 @@ void Foreground(Report& report, const LogLines& log) {
   if (why.find("Wayland session") != std::string::npos) {
     how = Env("XDG_CURRENT_DESKTOP").find("sway") != std::string::npos
               ? "start orb from sway (exec in its config), so that it inherits SWAYSOCK"
+          : platform::CurrentDesktopIncludes("KDE")
+              ? "start orb inside the Plasma session, which gives it the session bus where KWin's scripting answers"
               : "this desktop is not yet supported on Wayland: only the fallback profile plays "
-                "(log in to an X11 session, or use sway)";
+                "(log in to an X11 session, or use sway or KDE Plasma)";
   }
   report.Fix("the application in front is not known (" + why + ")", how);
 }
 
+bool KdeOnWayland() { return platform::IsWaylandSession() && platform::CurrentDesktopIncludes("KDE"); }
+
 void Keys(Report& report) {
+  // KWin gives fake_input to orb by its desktop entry, not to orbctl: KWin() judges it.
+  if (KdeOnWayland() && platform::KWinKeySinkBuilt()) {
+    return;
+  }
   const auto pSink = platform::SelectKeySink(platform::RealClock());
   const std::string name = pSink->Name();
   if (name != "none") {
@@ -122,6 +133,34 @@ void Tray(Report& report) {
     report.Info("tray: no notification area (" + host.sWhat +
                 "): ORB runs without its icon; start `orb` again to open its window, or add a tray to "
                 "your panel (on GNOME an AppIndicator extension, on sway swaybar's tray)");
+  }
+}
+
+// What a KDE Plasma session on Wayland needs beyond the choices above: KWin's scripting
+// on the session bus (the application in front) and the desktop entry by which KWin gives
+// us fake_input (the keys).
+void KWin(Report& report) {
+  if (!KdeOnWayland() || !platform::KWinKeySinkBuilt()) {
+    return;
+  }
+  std::string error;
+  auto pBus = platform::dbus::Connection::OpenSession(&error);
+  if (pBus && pBus->Call("org.kde.KWin", "/Scripting", "org.kde.kwin.Scripting", "isScriptLoaded",
+                         {std::string("orb-doctor")}, nullptr, &error, 2000)) {
+    report.Ok("KWin scripting answers on the session bus");
+  } else {
+    report.Fix("KWin scripting does not answer (" + error + ")",
+               "run orb (and orbctl doctor) inside the Plasma session, which gives it DBUS_SESSION_BUS_ADDRESS");
+  }
+  std::error_code ignored;
+  const std::string program = (fs::read_symlink("/proc/self/exe", ignored).parent_path() / "orb").string();
+  const FakeInputGrant grant = FindFakeInputGrant(program, DesktopDataDirs());
+  if (!grant.entry.empty()) {
+    report.Ok("key strokes: KWin fake input, granted to " + program + " by " + grant.entry);
+  } else {
+    report.Fix("no key output: KWin will not grant fake_input to " + program + ": " + grant.why,
+               "install ORB's package (it brings orb-kwin.desktop), or copy that entry into "
+               "~/.local/share/applications with Exec=" + program + "; then log in again");
   }
 }
 
@@ -179,6 +218,7 @@ int RunDoctorCommand(const Args& args) {
   Keys(report);
   Foreground(report, log);
   Tray(report);
+  KWin(report);
   Controllers(report);
   Paths(report);
   SetLogObserver(nullptr, nullptr);

@@ -4,12 +4,9 @@
 
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
-#include <thread>
 
 #include "private_bus.h"
 
@@ -18,34 +15,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Dispatches a connection on a thread of its own until the object goes, as a peer program
-// would: the calling test blocks in Call meanwhile.
-class Serving final {
- public:
-  explicit Serving(Connection& connection) : m_connection(connection), m_stopFd(::eventfd(0, EFD_CLOEXEC)) {
-    m_thread = std::thread([this] {
-      for (;;) {
-        pollfd fds[2] = {{m_connection.Fd(), POLLIN, 0}, {m_stopFd, POLLIN, 0}};
-        std::string error;
-        if (!m_connection.Dispatch(&error)) return;
-        if (::poll(fds, 2, -1) < 0 || (fds[1].revents & POLLIN) != 0) return;
-      }
-    });
-  }
-  ~Serving() {
-    const std::uint64_t n = 1;
-    (void)::write(m_stopFd, &n, sizeof n);
-    m_thread.join();
-    ::close(m_stopFd);
-  }
-  Serving(const Serving&) = delete;
-  Serving& operator=(const Serving&) = delete;
-
- private:
-  Connection& m_connection;
-  int m_stopFd;
-  std::thread m_thread;
-};
+using Serving = test::BusServing;
 
 class DBusConnectionTest : public ::testing::Test {
  protected:

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/eventfd.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -43,6 +44,29 @@ PrivateBus::~PrivateBus() {
     ::kill(m_pid, SIGTERM);
     ::waitpid(m_pid, nullptr, 0);
   }
+}
+
+}  // namespace orb::test
+
+namespace orb::test {
+
+BusServing::BusServing(platform::dbus::Connection& connection)
+    : m_connection(connection), m_stopFd(::eventfd(0, EFD_CLOEXEC)) {
+  m_thread = std::thread([this] {
+    for (;;) {
+      std::string error;
+      if (!m_connection.Dispatch(&error)) return;
+      pollfd fds[2] = {{m_connection.Fd(), POLLIN, 0}, {m_stopFd, POLLIN, 0}};
+      if (::poll(fds, 2, -1) < 0 || (fds[1].revents & POLLIN) != 0) return;
+    }
+  });
+}
+
+BusServing::~BusServing() {
+  const std::uint64_t n = 1;
+  (void)::write(m_stopFd, &n, sizeof n);
+  m_thread.join();
+  ::close(m_stopFd);
 }
 
 }  // namespace orb::test
