@@ -24,6 +24,14 @@ std::unique_ptr<ForegroundTracker> CreateSwayForegroundTracker(const char*, std:
 }
 #endif
 
+#if !ORB_WITH_KWIN
+bool KWinForegroundTrackerBuilt() { return false; }
+std::unique_ptr<ForegroundTracker> CreateKWinForegroundTracker(std::string* pError) {
+  *pError = "this build has no KWin foreground tracker";
+  return nullptr;
+}
+#endif
+
 namespace {
 
 std::unique_ptr<ForegroundTracker> CreateSway(std::string* pReason) {
@@ -62,15 +70,23 @@ std::unique_ptr<ForegroundTracker> SelectForegroundTracker() {
       auto pTracker = CreateSway(&reason);
       return pTracker ? Chosen(std::move(pTracker)) : NoneAvailable("ORB_FOREGROUND=sway: " + reason);
     }
-    WriteLog("Foreground: ORB_FOREGROUND=\"%s\" is none of x11, sway, none; choosing as usual\r\n", pForced);
+    if (std::strcmp(pForced, "kwin") == 0) {
+      auto pTracker = CreateKWinForegroundTracker(&reason);
+      return pTracker ? Chosen(std::move(pTracker)) : NoneAvailable("ORB_FOREGROUND=kwin: " + reason);
+    }
+    WriteLog("Foreground: ORB_FOREGROUND=\"%s\" is none of x11, sway, kwin, none; choosing as usual\r\n", pForced);
   }
   if (IsWaylandSession()) {
     // The X server of a Wayland session is XWayland: an X11 tracker would see its windows
     // only, and call every native window "none". The session's own backend or nothing.
-    if (auto pTracker = CreateSway(&reason)) {
+    const char* pDesktop = SessionEnv("XDG_CURRENT_DESKTOP");
+    if (CurrentDesktopIncludes("KDE")) {
+      if (auto pTracker = CreateKWinForegroundTracker(&reason)) {
+        return Chosen(std::move(pTracker));
+      }
+    } else if (auto pTracker = CreateSway(&reason)) {
       return Chosen(std::move(pTracker));
     }
-    const char* pDesktop = SessionEnv("XDG_CURRENT_DESKTOP");
     return NoneAvailable(std::string("Wayland session") + (pDesktop != nullptr ? std::string(" of ") + pDesktop : "") +
                          ": " + reason);
   }

@@ -49,7 +49,7 @@ class ForegroundTracker {
   // Reads everything pending without blocking and calls the listener per change.
   virtual void Dispatch() = 0;
 
-  // "X11", "sway", "fake" or "none", for the log.
+  // "X11", "sway", "KWin", "fake" or "none", for the log.
   virtual std::string Name() const = 0;
 };
 
@@ -100,10 +100,16 @@ bool X11ForegroundTrackerBuilt();
 std::unique_ptr<ForegroundTracker> CreateSwayForegroundTracker(const char* pSocketPath, std::string* pError);
 bool SwayForegroundTrackerBuilt();
 
+// The KWin backend (CMake option ORB_WITH_KWIN): a script loaded into KWin over the session
+// bus calls us back at every activation with the window's pid. Null, with the reason,
+// when KWin's scripting does not answer. The script is unloaded when the tracker goes.
+std::unique_ptr<ForegroundTracker> CreateKWinForegroundTracker(std::string* pError);
+bool KWinForegroundTrackerBuilt();
+
 // Start-up choice, written to the log ("Foreground: X11", "Foreground: none (why)").
-// ORB_FOREGROUND=x11|sway|none forces one. Otherwise, in a Wayland session (XDG_SESSION_TYPE
-// or WAYLAND_DISPLAY says so), the session's own backend when it answers (sway, by
-// SWAYSOCK), else none: there the X server is XWayland, which sees only some windows. In
+// ORB_FOREGROUND=x11|sway|kwin|none forces one. Otherwise, in a Wayland session
+// (XDG_SESSION_TYPE or WAYLAND_DISPLAY says so), the session's own backend when it answers
+// (sway, by SWAYSOCK; KWin, when XDG_CURRENT_DESKTOP names KDE), else none: there the X server is XWayland, which sees only some windows. In
 // any other session X11 when it works. Never null: with no backend it returns a
 // NullForegroundTracker.
 std::unique_ptr<ForegroundTracker> SelectForegroundTracker();

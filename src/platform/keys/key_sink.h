@@ -25,7 +25,8 @@ class KeySink {
   // it. Failures are not reported: the engine ignores them as the original call's.
   virtual void KeyEvent(std::uint8_t nVk, std::uint8_t nScanCode, bool blUp) = 0;
 
-  // "XTest", "uinput", "Wayland virtual keyboard", "record" or "none", for the log and the UI.
+  // "XTest", "uinput", "Wayland virtual keyboard", "KWin fake input", "record" or "none",
+  // for the log and the UI.
   virtual const char* Name() const = 0;
 };
 
@@ -72,6 +73,9 @@ class RecordingKeySink final : public KeySink {
 std::unique_ptr<KeySink> CreateXTestKeySink(const char* pDisplayName, std::string* pReason);
 std::unique_ptr<KeySink> CreateUinputKeySink(std::string* pReason);
 std::unique_ptr<KeySink> CreateWaylandKeySink(std::string* pReason);
+// KWin's fake_input on $WAYLAND_DISPLAY, keys placed by the session's active layout.
+std::unique_ptr<KeySink> CreateKWinKeySink(std::string* pReason);
+bool KWinKeySinkBuilt();
 bool XTestKeySinkBuilt();
 bool UinputKeySinkBuilt();
 bool WaylandKeySinkBuilt();
@@ -82,12 +86,14 @@ bool WaylandKeySinkBuilt();
 // there is nothing to do. False, with the reason, when the keys could not be reached.
 bool ReleaseKeysLeftDown(const std::string& sink, const std::string& target, const std::vector<std::uint16_t>& codes,
                          std::string* pError);
+// KWin's part: a fake_input connection of its own to the Wayland display `target`.
+bool ReleaseKWinKeys(const std::string& target, const std::vector<std::uint16_t>& codes, std::string* pError);
 // XTest's part: a connection of its own to the display `target`.
 bool ReleaseXTestKeys(const std::string& target, const std::vector<std::uint16_t>& codes, std::string* pError);
 
-// Start-up choice: ORB_KEYS=xtest|uinput|wayland|record forces one. Otherwise, in a
-// Wayland session (XDG_SESSION_TYPE or WAYLAND_DISPLAY says so), the compositor's virtual
-// keyboard, else uinput, else XTest (which reaches XWayland's windows only); in any other
+// Start-up choice: ORB_KEYS=xtest|uinput|wayland|kwin|record forces one. Otherwise, in a
+// Wayland session (XDG_SESSION_TYPE or WAYLAND_DISPLAY says so), KWin's fake_input when
+// XDG_CURRENT_DESKTOP names KDE, else the compositor's virtual keyboard, else uinput, else XTest (which reaches XWayland's windows only); in any other
 // session XTest when an X display with the XTest extension is there, else uinput. Logs
 // the choice. With none available it logs the reason once and returns a NullKeySink;
 // KeySinkUnavailableReason() then holds the text for the UI ("" when a sink works).

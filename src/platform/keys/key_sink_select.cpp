@@ -35,6 +35,17 @@ std::unique_ptr<KeySink> CreateWaylandKeySink(std::string* pReason) {
   return nullptr;
 }
 #endif
+#if !ORB_WITH_KWIN
+bool KWinKeySinkBuilt() { return false; }
+std::unique_ptr<KeySink> CreateKWinKeySink(std::string* pReason) {
+  *pReason = "this build has no KWin key output";
+  return nullptr;
+}
+bool ReleaseKWinKeys(const std::string&, const std::vector<std::uint16_t>&, std::string* pError) {
+  *pError = "this build has no KWin key output";
+  return false;
+}
+#endif
 
 namespace {
 
@@ -79,7 +90,11 @@ std::unique_ptr<KeySink> SelectKeySink(const Clock& clock) {
       auto pSink = CreateWaylandKeySink(&reason);
       return pSink ? Chosen(std::move(pSink)) : NoneAvailable("ORB_KEYS=wayland: " + reason);
     }
-    WriteLog("SelectKeySink: ORB_KEYS=\"%s\" is none of xtest, uinput, wayland, record; choosing as usual\r\n",
+    if (std::strcmp(pForced, "kwin") == 0) {
+      auto pSink = CreateKWinKeySink(&reason);
+      return pSink ? Chosen(std::move(pSink)) : NoneAvailable("ORB_KEYS=kwin: " + reason);
+    }
+    WriteLog("SelectKeySink: ORB_KEYS=\"%s\" is none of xtest, uinput, wayland, kwin, record; choosing as usual\r\n",
              pForced);
   }
 
@@ -87,10 +102,16 @@ std::unique_ptr<KeySink> SelectKeySink(const Clock& clock) {
   if (IsWaylandSession()) {
     // XTest would reach XWayland's windows only: the compositor's own way first, then the
     // kernel's, and XTest last, as better than nothing.
+    if (CurrentDesktopIncludes("KDE")) {
+      if (auto pSink = CreateKWinKeySink(&reason)) {
+        return Chosen(std::move(pSink));
+      }
+      tried = reason + "; ";
+    }
     if (auto pSink = CreateWaylandKeySink(&reason)) {
       return Chosen(std::move(pSink));
     }
-    tried = reason + "; ";
+    tried += reason + "; ";
     if (auto pSink = CreateUinputKeySink(&reason)) {
       return Chosen(std::move(pSink));
     }
@@ -128,6 +149,9 @@ bool ReleaseKeysLeftDown(const std::string& sink, const std::string& target, con
   }
   if (sink == "XTest") {
     return ReleaseXTestKeys(target, codes, pError);
+  }
+  if (sink == "KWin fake input") {
+    return ReleaseKWinKeys(target, codes, pError);
   }
   // uinput: the kernel lets the keys go as the device goes. "record", "none": nothing
   // was ever down.

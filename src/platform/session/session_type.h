@@ -11,4 +11,7 @@ const char* SessionEnv(const char* pName);
 // XDG_SESSION_TYPE says so; without it, a WAYLAND_DISPLAY to talk to.
 bool IsWaylandSession();
 
+// XDG_CURRENT_DESKTOP (a colon-separated list, "KDE", "ubuntu:GNOME") names pName, in any case.
+bool CurrentDesktopIncludes(const char* pName);
+
 }  // namespace orb::platform
