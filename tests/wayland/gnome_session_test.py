@@ -117,7 +117,7 @@ def main():
     parser.add_argument("--extension", action="append", required=True)
     args = parser.parse_args()
 
-    for tool in ("gnome-shell", "dbus-daemon", "gdbus", "wev", "Xwayland", "xev", "stdbuf", "setpriv"):
+    for tool in ("gnome-shell", "gnome-extensions", "dbus-daemon", "gdbus", "wev", "Xwayland", "xev", "stdbuf", "setpriv"):
         if shutil.which(tool) is None:
             skip(f"{tool} is not installed (scripts/bootstrap installs it)")
 
@@ -379,6 +379,36 @@ def run(args, top, as_user, uid, gid, processes):
         if not re.search(expected, doctor.stdout):
             fail(f"orbctl doctor (status {doctor.returncode}) does not say \"{expected}\":\n{doctor.stdout}{doctor.stderr}")
     print("orbctl doctor in the session:\n" + doctor.stdout)
+
+    # Our extension switched off: doctor names it and how to switch it on, and fails.
+    uuid = ours[0]["uuid"]
+
+    def extension_answers():
+        return gdbus("--dest", "org.gnome.Shell", "--object-path", "/jp/tarn/OrbFocus", "--method",
+                     "jp.tarn.OrbFocus.GetFocus", timeout=5) is not None
+
+    def gnome_extensions(verb):
+        done = subprocess.run(as_user + ["gnome-extensions", verb, uuid], env=base_env, capture_output=True,
+                              text=True, timeout=WAIT)
+        if done.returncode != 0:
+            fail(f"gnome-extensions {verb} {uuid}: {done.stdout}{done.stderr}")
+
+    gnome_extensions("disable")
+    if not wait_for("the extension's end", lambda: not extension_answers()):
+        fail("the extension still answers after gnome-extensions disable")
+    doctor = subprocess.run(as_user + [orbctl, "doctor"], env=dict(session_env, ORB_HID="sim:" +
+                            os.path.join(top, "c.sock")), capture_output=True, text=True, cwd=work, timeout=WAIT)
+    if doctor.returncode != 1 or f"gnome-extensions enable {uuid}`" not in doctor.stdout:
+        fail(f"orbctl doctor (status {doctor.returncode}) does not say how to enable {uuid}:\n{doctor.stdout}")
+    print("orbctl doctor without the extension:\n" + doctor.stdout)
+    # On again: orb, which kept listening, follows the focus again.
+    gnome_extensions("enable")
+    if not wait_for("the extension's start", extension_answers):
+        fail("the extension does not answer after gnome-extensions enable")
+    chosen_before = orb_log().count(f"Profile : {clients[2].app}")
+    if not raise_window(clients[2]) or not wait_for(
+            "the profile", lambda: orb_log().count(f"Profile : {clients[2].app}") > chosen_before):
+        fail("orb did not follow the focus once the extension was enabled again" + diagnostics())
 
     # The end as a session ends it: orb goes with SIGTERM and leaves no key down.
     orb_process.send_signal(signal.SIGTERM)

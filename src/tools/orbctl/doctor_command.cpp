@@ -80,6 +80,11 @@ void Session(Report& report) {
 void Foreground(Report& report, const LogLines& log) {
   const auto pTracker = platform::SelectForegroundTracker();
   const std::string name = pTracker->Name();
+  std::string advice;
+  if (name == "GNOME" && !platform::GnomeShellExtensionAnswers(&advice)) {
+    report.Fix("the application in front is not known (the ORB GNOME Shell extension does not answer)", advice);
+    return;
+  }
   if (name != "none") {
     report.Ok("application in front: " + name + " (profiles follow the window in front)");
     return;
@@ -90,6 +95,8 @@ void Foreground(Report& report, const LogLines& log) {
   if (why.find("Wayland session") != std::string::npos) {
     how = Env("XDG_CURRENT_DESKTOP").find("sway") != std::string::npos
               ? "start orb from sway (exec in its config), so that it inherits SWAYSOCK"
+          : Env("XDG_CURRENT_DESKTOP").find("GNOME") != std::string::npos
+              ? "start orb inside your GNOME session, so that it reaches GNOME Shell on the session bus"
               : "this desktop is not yet supported on Wayland: only the fallback profile plays "
                 "(log in to an X11 session, or use sway)";
   }
