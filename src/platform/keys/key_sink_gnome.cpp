@@ -79,6 +79,15 @@ class GnomeKeySink final : public KeySink {
     if (nKeysym == 0 || m_downKeysym[nVk] != 0) {
       return;
     }
+    if (WouldSwitchConsole(nKeysym)) {
+      if (!m_blConsoleLogged) {
+        m_blConsoleLogged = true;
+        WriteLog("GnomeKeySink: Ctrl+Alt+F%u would switch the console away from the session; such keys are "
+                 "dropped\r\n",
+                 static_cast<unsigned>(nKeysym - XKB_KEY_F1 + 1));
+      }
+      return;
+    }
     if (m_pBus == nullptr) {
       std::string reason;
       if (!Open(&reason)) {
@@ -111,6 +120,21 @@ class GnomeKeySink final : public KeySink {
       return 0;
     }
     return nKeysym;
+  }
+
+  // The layouts' usual map makes Ctrl+Alt+F1..F12 the console switches, which mutter
+  // carries out itself: a profile's key must not take the user out of the session.
+  bool WouldSwitchConsole(std::uint32_t nKeysym) const {
+    if (nKeysym < XKB_KEY_F1 || nKeysym > XKB_KEY_F12) {
+      return false;
+    }
+    bool blControl = false;
+    bool blAlt = false;
+    for (const std::uint32_t nDown : m_downKeysym) {
+      blControl = blControl || nDown == XKB_KEY_Control_L || nDown == XKB_KEY_Control_R;
+      blAlt = blAlt || nDown == XKB_KEY_Alt_L || nDown == XKB_KEY_Alt_R;
+    }
+    return blControl && blAlt;
   }
 
   bool Open(std::string* pReason) {
@@ -195,6 +219,7 @@ class GnomeKeySink final : public KeySink {
   std::array<std::uint32_t, 256> m_downKeysym{};  // per virtual key, the keysym down on this session
   std::array<bool, 256> m_logged{};
   bool m_blOpenFailLogged = false;
+  bool m_blConsoleLogged = false;
 };
 
 }  // namespace

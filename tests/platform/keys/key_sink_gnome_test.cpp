@@ -150,6 +150,37 @@ TEST_F(GnomeKeySinkTest, AClosedSessionsKeysAreNotReleasedAgainAndTheNextPressOp
   EXPECT_NE(log.Text().find("a new session is open"), std::string::npos) << log.Text();
 }
 
+TEST_F(GnomeKeySinkTest, CtrlAltAndAFunctionKeyNeverSwitchTheConsole) {
+  constexpr std::uint8_t kVkAlt = 0x12;
+  constexpr std::uint8_t kVkRCtrl = 0xA3;
+  constexpr std::uint8_t kVkF1 = 0x70;
+  constexpr std::uint8_t kVkF12 = 0x7B;
+  FakeMutter mutter(m_bus.Address());
+  mutter.Serve();
+  std::string reason;
+  auto pSink = CreateGnomeKeySink(&reason);
+  ASSERT_NE(pSink, nullptr) << reason;
+  test::LogCapture log;
+  pSink->KeyEvent(kVkControl, 0, false);
+  pSink->KeyEvent(kVkF1, 0, false);  // Ctrl+F1: an application's key
+  pSink->KeyEvent(kVkF1, 0, true);
+  pSink->KeyEvent(kVkAlt, 0, false);
+  pSink->KeyEvent(kVkF1, 0, false);  // Ctrl+Alt+F1: dropped, its release too
+  pSink->KeyEvent(kVkF1, 0, true);
+  pSink->KeyEvent(kVkE, 0, false);  // Ctrl+Alt+E: an application's key
+  pSink->KeyEvent(kVkE, 0, true);
+  pSink->KeyEvent(kVkControl, 0, true);
+  pSink->KeyEvent(kVkRCtrl, 0, false);
+  pSink->KeyEvent(kVkF12, 0, false);  // with the right Ctrl: dropped
+  pSink->KeyEvent(kVkF12, 0, true);
+  pSink->KeyEvent(kVkRCtrl, 0, true);
+  pSink->KeyEvent(kVkAlt, 0, true);
+  EXPECT_EQ(mutter.Events(),
+            (std::vector<std::string>{"s1 start", "s1 +ffe1", "s1 -ffe1", "s1 +ffe3", "s1 +ffbe", "s1 -ffbe", "s1 +ffe9",
+                                      "s1 +65", "s1 -65", "s1 -ffe3", "s1 +ffe4", "s1 -ffe4", "s1 -ffe9"}));
+  EXPECT_NE(log.Text().find("Ctrl+Alt+F1 would switch the console"), std::string::npos) << log.Text();
+}
+
 TEST_F(GnomeKeySinkTest, NoServiceOrARefusedSessionIsNoSinkWithTheReason) {
   std::string reason;
   EXPECT_EQ(CreateGnomeKeySink(&reason), nullptr);
