@@ -381,6 +381,19 @@ def run(args, top, as_user, uid, gid, processes):
         received[client.name] += pressed
         print(f"turn {turn}: {client.name} in front, profile \"{client.app}\", received {pressed}")
 
+    # orb's own window, a native Wayland one: without a tray host a second start shows it;
+    # in front, orb knows it as its own by its pid.
+    selves = orb_log().count("CheckForegroundWindow: m_blSelf = 1")
+    second = subprocess.run(as_user + [orb], env=session_env, cwd=work, capture_output=True, text=True,
+                            timeout=3 * WAIT)
+    own = Client("orb", "", "", "", [], "", None)
+    own.pid = orb_process.pid
+    if not wait_for("orb's window in front", lambda: raise_window(own) and
+                    orb_log().count("CheckForegroundWindow: m_blSelf = 1") > selves):
+        fail(f"orb's own window did not come to the front as orb's (second start: {second.returncode} "
+             f"{second.stdout}{second.stderr})" + diagnostics())
+    print("orb's own window in front: known as orb's own")
+
     doctor = subprocess.run(as_user + [orbctl, "doctor"], env=dict(session_env, ORB_HID="sim:" +
                             os.path.join(top, "c.sock")), capture_output=True, text=True, cwd=work, timeout=WAIT)
     for expected in (r"ok    key strokes: GNOME remote desktop\n", r"ok    application in front: GNOME "):
