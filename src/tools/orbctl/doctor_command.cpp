@@ -111,8 +111,11 @@ void Keys(Report& report) {
   } else {
     const std::string reason = platform::KeySinkUnavailableReason();
     report.Fix(reason.empty() ? "no key output" : reason.substr(0, reason.size() - (reason.back() == '.' ? 1 : 0)),
-               "run orb in an X11 session, or on sway or another wlroots compositor, or give your user write "
-               "access to /dev/uinput (see README, \"Wayland\")");
+               Env("XDG_CURRENT_DESKTOP").find("GNOME") != std::string::npos
+                   ? "start orb inside your GNOME session: mutter's remote desktop service on its session bus takes "
+                     "the keys"
+                   : "run orb in an X11 session, or on sway or another wlroots compositor, or give your user write "
+                     "access to /dev/uinput (see README, \"Wayland\")");
   }
   report.Info(std::string("/dev/uinput: ") + (::access("/dev/uinput", W_OK) == 0 ? "writable" : "not writable") +
               " (needed only where neither X11 nor the compositor takes our keys)");
