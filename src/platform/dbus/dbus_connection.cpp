@@ -389,6 +389,20 @@ bool Connection::CallNoReply(const std::string& destination, const std::string& 
   return true;
 }
 
+bool Connection::EmitSignal(const std::string& path, const std::string& interface, const std::string& member,
+                            const Values& args, std::string* pError) {
+  MessageRef signal;
+  int r = sd_bus_message_new_signal(m_pImpl->pBus, &signal.p, path.c_str(), interface.c_str(), member.c_str());
+  if (r >= 0) r = AppendValues(signal.p, args);
+  if (r >= 0) r = sd_bus_send(m_pImpl->pBus, signal.p, nullptr);
+  if (r >= 0) r = sd_bus_flush(m_pImpl->pBus);
+  if (r < 0) {
+    *pError = path + " " + interface + "." + member + ": signal not sent: " + ErrnoText(r);
+    return false;
+  }
+  return true;
+}
+
 std::string Connection::NameOwner(const std::string& name, std::string* pError) {
   Values reply;
   if (!Call("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "GetNameOwner", {name}, &reply,

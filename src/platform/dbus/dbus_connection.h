@@ -82,6 +82,10 @@ class Connection {
   bool CallNoReply(const std::string& destination, const std::string& path, const std::string& interface,
                    const std::string& member, const Values& args, std::string* pError);
 
+  // Sends a signal to whoever subscribed to it (a stand-in service in tests speaks so).
+  bool EmitSignal(const std::string& path, const std::string& interface, const std::string& member,
+                  const Values& args, std::string* pError);
+
   // The unique name that owns a well-known name now; empty (with the reason) when none does.
   std::string NameOwner(const std::string& name, std::string* pError);
 

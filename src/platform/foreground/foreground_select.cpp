@@ -35,6 +35,18 @@ std::unique_ptr<ForegroundTracker> CreateKWinForegroundTracker(X11WindowPidLooku
 }
 #endif
 
+#if !ORB_WITH_GNOME
+bool GnomeForegroundTrackerBuilt() { return false; }
+std::unique_ptr<ForegroundTracker> CreateGnomeForegroundTracker(std::string* pError) {
+  *pError = "this build has no GNOME foreground tracker";
+  return nullptr;
+}
+bool GnomeShellExtensionAnswers(std::string* pAdvice) {
+  *pAdvice = "this build has no GNOME foreground tracker";
+  return false;
+}
+#endif
+
 namespace {
 
 std::unique_ptr<ForegroundTracker> CreateSway(std::string* pReason) {
@@ -77,7 +89,12 @@ std::unique_ptr<ForegroundTracker> SelectForegroundTracker() {
       auto pTracker = CreateKWinForegroundTracker(CreateX11WindowPidLookup(), &reason);
       return pTracker ? Chosen(std::move(pTracker)) : NoneAvailable("ORB_FOREGROUND=kwin: " + reason);
     }
-    WriteLog("Foreground: ORB_FOREGROUND=\"%s\" is none of x11, sway, kwin, none; choosing as usual\r\n", pForced);
+    if (std::strcmp(pForced, "gnome") == 0) {
+      auto pTracker = CreateGnomeForegroundTracker(&reason);
+      return pTracker ? Chosen(std::move(pTracker)) : NoneAvailable("ORB_FOREGROUND=gnome: " + reason);
+    }
+    WriteLog("Foreground: ORB_FOREGROUND=\"%s\" is none of x11, sway, kwin, gnome, none; choosing as usual\r\n",
+             pForced);
   }
   if (IsWaylandSession()) {
     // The X server of a Wayland session is XWayland: an X11 tracker would see its windows
@@ -85,6 +102,10 @@ std::unique_ptr<ForegroundTracker> SelectForegroundTracker() {
     const char* pDesktop = SessionEnv("XDG_CURRENT_DESKTOP");
     if (CurrentDesktopIncludes("KDE")) {
       if (auto pTracker = CreateKWinForegroundTracker(CreateX11WindowPidLookup(), &reason)) {
+        return Chosen(std::move(pTracker));
+      }
+    } else if (CurrentDesktopIncludes("GNOME")) {
+      if (auto pTracker = CreateGnomeForegroundTracker(&reason)) {
         return Chosen(std::move(pTracker));
       }
     } else if (auto pTracker = CreateSway(&reason)) {

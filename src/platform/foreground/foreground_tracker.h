@@ -49,7 +49,7 @@ class ForegroundTracker {
   // Reads everything pending without blocking and calls the listener per change.
   virtual void Dispatch() = 0;
 
-  // "X11", "sway", "KWin", "fake" or "none", for the log.
+  // "X11", "sway", "KWin", "GNOME", "fake" or "none", for the log.
   virtual std::string Name() const = 0;
 };
 
@@ -115,10 +115,20 @@ X11WindowPidLookup CreateX11WindowPidLookup();
 std::unique_ptr<ForegroundTracker> CreateKWinForegroundTracker(X11WindowPidLookup pidOfX11Window, std::string* pError);
 bool KWinForegroundTrackerBuilt();
 
+// The GNOME backend (CMake option ORB_WITH_GNOME): our shell extension's reports on the
+// session bus, from the owner of org.gnome.Shell only. Null, with the reason in *pError,
+// when there is no session bus or no GNOME Shell on it. An extension that does not answer
+// yet is logged once, with how to enable it; its reports are taken from when it does.
+std::unique_ptr<ForegroundTracker> CreateGnomeForegroundTracker(std::string* pError);
+bool GnomeForegroundTrackerBuilt();
+// Whether the extension answers now; when not, *pAdvice says what to do (the extension
+// made for the running shell's version, the command that enables it).
+bool GnomeShellExtensionAnswers(std::string* pAdvice);
+
 // Start-up choice, written to the log ("Foreground: X11", "Foreground: none (why)").
-// ORB_FOREGROUND=x11|sway|kwin|none forces one. Otherwise, in a Wayland session
+// ORB_FOREGROUND=x11|sway|kwin|gnome|none forces one. Otherwise, in a Wayland session
 // (XDG_SESSION_TYPE or WAYLAND_DISPLAY says so), the session's own backend when it answers
-// (sway, by SWAYSOCK; KWin, when XDG_CURRENT_DESKTOP names KDE), else none: there the X server is XWayland, which sees only some windows. In
+// (sway, by SWAYSOCK; KWin or GNOME, when XDG_CURRENT_DESKTOP names KDE or GNOME), else none: there the X server is XWayland, which sees only some windows. In
 // any other session X11 when it works. Never null: with no backend it returns a
 // NullForegroundTracker.
 std::unique_ptr<ForegroundTracker> SelectForegroundTracker();

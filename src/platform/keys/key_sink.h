@@ -25,8 +25,8 @@ class KeySink {
   // it. Failures are not reported: the engine ignores them as the original call's.
   virtual void KeyEvent(std::uint8_t nVk, std::uint8_t nScanCode, bool blUp) = 0;
 
-  // "XTest", "uinput", "Wayland virtual keyboard", "KWin fake input", "record" or "none",
-  // for the log and the UI.
+  // "XTest", "uinput", "Wayland virtual keyboard", "KWin fake input", "GNOME remote
+  // desktop", "record" or "none", for the log and the UI.
   virtual const char* Name() const = 0;
 };
 
@@ -76,6 +76,9 @@ std::unique_ptr<KeySink> CreateWaylandKeySink(std::string* pReason);
 // KWin's fake_input on $WAYLAND_DISPLAY, keys placed by the session's active layout.
 std::unique_ptr<KeySink> CreateKWinKeySink(std::string* pReason);
 bool KWinKeySinkBuilt();
+// The GNOME one is a session of mutter's remote desktop service on the session bus.
+std::unique_ptr<KeySink> CreateGnomeKeySink(std::string* pReason);
+bool GnomeKeySinkBuilt();
 bool XTestKeySinkBuilt();
 bool UinputKeySinkBuilt();
 bool WaylandKeySinkBuilt();
@@ -91,9 +94,9 @@ bool ReleaseKWinKeys(const std::string& target, const std::vector<std::uint16_t>
 // XTest's part: a connection of its own to the display `target`.
 bool ReleaseXTestKeys(const std::string& target, const std::vector<std::uint16_t>& codes, std::string* pError);
 
-// Start-up choice: ORB_KEYS=xtest|uinput|wayland|kwin|record forces one. Otherwise, in a
-// Wayland session (XDG_SESSION_TYPE or WAYLAND_DISPLAY says so), KWin's fake_input when
-// XDG_CURRENT_DESKTOP names KDE, else the compositor's virtual keyboard, else uinput, else XTest (which reaches XWayland's windows only); in any other
+// Start-up choice: ORB_KEYS=xtest|uinput|wayland|kwin|gnome|record forces one. Otherwise,
+// in a Wayland session (XDG_SESSION_TYPE or WAYLAND_DISPLAY says so), KWin's fake_input when
+// XDG_CURRENT_DESKTOP names KDE, mutter's remote desktop when it names GNOME, else the compositor's virtual keyboard, else uinput, else XTest (which reaches XWayland's windows only); in any other
 // session XTest when an X display with the XTest extension is there, else uinput. Logs
 // the choice. With none available it logs the reason once and returns a NullKeySink;
 // KeySinkUnavailableReason() then holds the text for the UI ("" when a sink works).

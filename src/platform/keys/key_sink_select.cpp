@@ -46,6 +46,13 @@ bool ReleaseKWinKeys(const std::string&, const std::vector<std::uint16_t>&, std:
   return false;
 }
 #endif
+#if !ORB_WITH_GNOME
+bool GnomeKeySinkBuilt() { return false; }
+std::unique_ptr<KeySink> CreateGnomeKeySink(std::string* pReason) {
+  *pReason = "this build has no GNOME key output";
+  return nullptr;
+}
+#endif
 
 namespace {
 
@@ -94,7 +101,12 @@ std::unique_ptr<KeySink> SelectKeySink(const Clock& clock) {
       auto pSink = CreateKWinKeySink(&reason);
       return pSink ? Chosen(std::move(pSink)) : NoneAvailable("ORB_KEYS=kwin: " + reason);
     }
-    WriteLog("SelectKeySink: ORB_KEYS=\"%s\" is none of xtest, uinput, wayland, kwin, record; choosing as usual\r\n",
+    if (std::strcmp(pForced, "gnome") == 0) {
+      auto pSink = CreateGnomeKeySink(&reason);
+      return pSink ? Chosen(std::move(pSink)) : NoneAvailable("ORB_KEYS=gnome: " + reason);
+    }
+    WriteLog("SelectKeySink: ORB_KEYS=\"%s\" is none of xtest, uinput, wayland, kwin, gnome, record; choosing as "
+             "usual\r\n",
              pForced);
   }
 
@@ -107,6 +119,13 @@ std::unique_ptr<KeySink> SelectKeySink(const Clock& clock) {
         return Chosen(std::move(pSink));
       }
       tried = reason + "; ";
+    }
+    // Mutter has no virtual keyboard protocol; its own service stands there.
+    if (CurrentDesktopIncludes("GNOME")) {
+      if (auto pSink = CreateGnomeKeySink(&reason)) {
+        return Chosen(std::move(pSink));
+      }
+      tried += reason + "; ";
     }
     if (auto pSink = CreateWaylandKeySink(&reason)) {
       return Chosen(std::move(pSink));
@@ -153,8 +172,9 @@ bool ReleaseKeysLeftDown(const std::string& sink, const std::string& target, con
   if (sink == "KWin fake input") {
     return ReleaseKWinKeys(target, codes, pError);
   }
-  // uinput: the kernel lets the keys go as the device goes. "record", "none": nothing
-  // was ever down.
+  // uinput: the kernel lets the keys go as the device goes. GNOME: mutter lets the keys
+  // of a remote desktop session go when the session ends, which it does as soon as its
+  // owner leaves the bus. "record", "none": nothing was ever down.
   return true;
 }
 

@@ -84,6 +84,11 @@ void Session(Report& report) {
 void Foreground(Report& report, const LogLines& log) {
   const auto pTracker = platform::SelectForegroundTracker();
   const std::string name = pTracker->Name();
+  std::string advice;
+  if (name == "GNOME" && !platform::GnomeShellExtensionAnswers(&advice)) {
+    report.Fix("the application in front is not known (the ORB GNOME Shell extension does not answer)", advice);
+    return;
+  }
   if (name != "none") {
     report.Ok("application in front: " + name + " (profiles follow the window in front)");
     return;
@@ -96,8 +101,10 @@ void Foreground(Report& report, const LogLines& log) {
               ? "start orb from sway (exec in its config), so that it inherits SWAYSOCK"
           : platform::CurrentDesktopIncludes("KDE")
               ? "start orb inside the Plasma session, which gives it the session bus where KWin's scripting answers"
+          : platform::CurrentDesktopIncludes("GNOME")
+              ? "start orb inside your GNOME session, so that it reaches GNOME Shell on the session bus"
               : "this desktop is not yet supported on Wayland: only the fallback profile plays "
-                "(log in to an X11 session, or use sway or KDE Plasma)";
+                "(log in to an X11 session, or use sway, KDE Plasma or GNOME)";
   }
   report.Fix("the application in front is not known (" + why + ")", how);
 }
@@ -116,8 +123,11 @@ void Keys(Report& report) {
   } else {
     const std::string reason = platform::KeySinkUnavailableReason();
     report.Fix(reason.empty() ? "no key output" : reason.substr(0, reason.size() - (reason.back() == '.' ? 1 : 0)),
-               "run orb in an X11 session, or on sway or another wlroots compositor, or give your user write "
-               "access to /dev/uinput (see README, \"Wayland\")");
+               Env("XDG_CURRENT_DESKTOP").find("GNOME") != std::string::npos
+                   ? "start orb inside your GNOME session: mutter's remote desktop service on its session bus takes "
+                     "the keys"
+                   : "run orb in an X11 session, or on sway or another wlroots compositor, or give your user write "
+                     "access to /dev/uinput (see README, \"Wayland\")");
   }
   report.Info(std::string("/dev/uinput: ") + (::access("/dev/uinput", W_OK) == 0 ? "writable" : "not writable") +
               " (needed only where neither X11 nor the compositor takes our keys)");

@@ -306,12 +306,12 @@ TEST(SelectSwayTrackerTest, AWaylandSessionWithoutABackendOfItsOwnHasNoneAndSays
   ScopedEnv session("XDG_SESSION_TYPE", nullptr);
   ScopedEnv wayland("WAYLAND_DISPLAY", "wayland-0");  // enough to tell a Wayland session
   ScopedEnv socket("SWAYSOCK", nullptr);
-  ScopedEnv desktop("XDG_CURRENT_DESKTOP", "GNOME");
+  ScopedEnv desktop("XDG_CURRENT_DESKTOP", "XFCE");
   ScopedEnv display("DISPLAY", ":0");
   test::LogCapture log;
   auto pTracker = SelectForegroundTracker();
   EXPECT_EQ(pTracker->Name(), "none");
-  EXPECT_EQ(log.Text(), "Foreground: none (Wayland session of GNOME: no sway IPC socket (SWAYSOCK is not set))\r\n");
+  EXPECT_EQ(log.Text(), "Foreground: none (Wayland session of XFCE: no sway IPC socket (SWAYSOCK is not set))\r\n");
 }
 
 TEST(SelectSwayTrackerTest, ForcedSwayThatDoesNotAnswerFallsBackToNoneWithTheReason) {
