@@ -9,7 +9,11 @@ orb runs without DISPLAY, so it needs neither XWayland nor the X11 backends.
 sway refuses to run as root: as root this script runs the session as an unprivileged test
 user (made when missing). Exits 77 (CTest's skip) with the reason when sway cannot run.
 
-    sway_session_test.py --orb PATH --orbctl PATH
+With --foreground wlr, orb follows the window in front through the compositor's toplevel
+list instead of sway's IPC, as on other wlroots compositors: no pid there, so wev is named
+by a desktop entry of the test's own and orb's own window by its app_id.
+
+    sway_session_test.py --orb PATH --orbctl PATH [--foreground sway|wlr]
 """
 
 import argparse
@@ -169,6 +173,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--orb", required=True)
     parser.add_argument("--orbctl", required=True)
+    parser.add_argument("--foreground", choices=("sway", "wlr"), default="sway")
     args = parser.parse_args()
 
     for tool in ("sway", "swaymsg", "wev", "Xwayland", "xev", "stdbuf", "setpriv"):
@@ -244,15 +249,29 @@ def run(args, top, as_user, uid, gid, processes):
     wevtwo = os.path.join(bindir, "wevtwo")
     shutil.copy(shutil.which("wev"), wevtwo)
 
+    wlr = args.foreground == "wlr"
+    # The toplevel list names wev by its app_id, "wev", through this entry: the entry's
+    # program, not the app_id, is the application.
+    data_home = os.path.join(top, "data")
+    os.makedirs(os.path.join(data_home, "applications"))
+    with open(os.path.join(data_home, "applications", "wev.desktop"), "w") as f:
+        f.write("[Desktop Entry]\nType=Application\nName=Probe\nExec=env LC_ALL=C /opt/probe/wev-probe %U\n")
     clients = [
-        Client("wev", "Native One", "WEV", "Ctrl+Shift+Z", ["Control_L", "Shift_L", "Z"],
+        Client("wev", "Native One", "WEV-PROBE" if wlr else "WEV", "Ctrl+Shift+Z", ["Control_L", "Shift_L", "Z"],
                os.path.join(top, "wev.out"), wev_keys),
         Client("wevtwo", "Native Two", "WEVTWO", "Shift+End", ["Shift_L", "End"],
                os.path.join(top, "wevtwo.out"), wev_keys),
         Client("xev", "X Client", "XEV", "Ctrl+E", ["Control_L", "e"],
                os.path.join(top, "xev.out"), xev_keys),
     ]
-    table = TABLE.format(profiles="".join(PROFILE.format(app=c.app, exe=c.exe, stroke=c.stroke) for c in clients))
+    if wlr:
+        # A copy of wev has wev's app_id: without a pid the two are one application.
+        clients = [c for c in clients if c.name != "wevtwo"]
+        # sway's toplevel list gives an XWayland window no app_id: nothing names its
+        # application, so the fallback profile plays, into xev and nowhere else.
+        clients[-1].app, clients[-1].exe, clients[-1].expected = "Anything Else", "", ["F7"]
+    table = TABLE.format(profiles="".join(PROFILE.format(app=c.app, exe=c.exe, stroke=c.stroke) for c in clients
+                                          if c.exe))
     with open(os.path.join(top, "table.toml"), "w") as f:
         f.write(table)
     built = subprocess.run([orbctl, "table", "build", os.path.join(top, "table.toml"), "-o",
@@ -269,6 +288,7 @@ def run(args, top, as_user, uid, gid, processes):
 cd {work} || exit 1
 echo $$ > {top}/orb.pid
 exec env -u DISPLAY ORB_HID=sim:{sim_socket} LC_ALL=C XDG_CONFIG_HOME={os.path.dirname(config)} \\
+  XDG_DATA_HOME={data_home} ORB_FOREGROUND={args.foreground} \\
   {orb} /m >{top}/orb.out 2>&1
 """)
     os.chmod(launcher, 0o755)
@@ -335,8 +355,8 @@ exec {launcher}
     if not wait_for("orb's start", lambda: "Foreground: " in orb_log() and "SelectKeySink:" in orb_log()):
         fail("orb did not start under sway" + diagnostics())
     text = orb_log()
-    if "Foreground: sway" not in text:
-        fail("orb did not choose the sway tracker" + diagnostics())
+    if f"Foreground: {args.foreground}\n" not in text:
+        fail(f"orb did not choose the {args.foreground} tracker" + diagnostics())
     if "SelectKeySink: key strokes go to Wayland virtual keyboard" not in text:
         fail("orb did not choose the Wayland virtual keyboard" + diagnostics())
     if not wait_for("the controller", lambda: "Controller connected!" in orb_log()):
@@ -376,7 +396,7 @@ exec {launcher}
         simulator.stdin.flush()
 
     # Each in front in turn, the first once more: its profile chosen, its keys received.
-    order = [clients[0], clients[2], clients[1], clients[0]]
+    order = [clients[0], clients[-1]] + clients[1:-1] + [clients[0]]
     received = {c.name: [] for c in clients}
     for turn, client in enumerate(order):
         chosen_before = orb_log().count(f"Profile : {client.app}")
@@ -412,13 +432,16 @@ exec {launcher}
         fail(f"orb's own window did not come to the front as orb's (second start: {second.returncode} "
              f"{second.stdout}{second.stderr})" + diagnostics())
     print("orb's own window in front: known as orb's own")
+    if wlr and orb_log().count("the compositor tells no pid") != 1:
+        fail("orb did not say once that the compositor tells no pid" + diagnostics())
 
     # orbctl doctor in the same session: everything works, and it says which backends.
     doctor_env = dict(session_env, XDG_SESSION_TYPE="wayland", XDG_CURRENT_DESKTOP="sway",
-                      ORB_HID="sim:" + sim_socket, XDG_CONFIG_HOME=os.path.dirname(config))
+                      ORB_HID="sim:" + sim_socket, XDG_CONFIG_HOME=os.path.dirname(config),
+                      ORB_FOREGROUND=args.foreground)
     doctor = subprocess.run(as_user + [orbctl, "doctor"], env=doctor_env, capture_output=True, text=True,
                             cwd=work, timeout=WAIT)
-    for expected in (r"ok    key strokes: Wayland virtual keyboard\n", r"ok    application in front: sway ",
+    for expected in (r"ok    key strokes: Wayland virtual keyboard\n", r"ok    application in front: " + args.foreground + " ",
                      r"ok    controller 056D:0007 at [^\n]*: opens\n", r"everything ORB needs works here\n"):
         if not re.search(expected, doctor.stdout):
             fail(f"orbctl doctor (status {doctor.returncode}) does not say \"{expected}\":\n{doctor.stdout}{doctor.stderr}")

@@ -23,6 +23,13 @@ std::unique_ptr<ForegroundTracker> CreateSwayForegroundTracker(const char*, std:
   return nullptr;
 }
 #endif
+#if !ORB_WITH_WLR_FOREGROUND
+bool WlrForegroundTrackerBuilt() { return false; }
+std::unique_ptr<ForegroundTracker> CreateWlrForegroundTracker(const char*, std::string* pError) {
+  *pError = "this build has no wlroots foreground tracker";
+  return nullptr;
+}
+#endif
 
 namespace {
 
@@ -35,6 +42,22 @@ std::unique_ptr<ForegroundTracker> CreateSway(std::string* pReason) {
   return CreateSwayForegroundTracker(pSocket, pReason);
 }
 
+std::unique_ptr<ForegroundTracker> CreateWlr(std::string* pReason) {
+  const char* pDisplay = SessionEnv("WAYLAND_DISPLAY");
+  if (pDisplay == nullptr) {
+    *pReason = "no Wayland display (WAYLAND_DISPLAY is not set)";
+    return nullptr;
+  }
+  return CreateWlrForegroundTracker(pDisplay, pReason);
+}
+
+// The backends a name forces, and the order a Wayland session tries them in.
+struct Backend {
+  const char* pName;
+  std::unique_ptr<ForegroundTracker> (*create)(std::string* pReason);
+};
+constexpr Backend kWaylandBackends[] = {{"sway", &CreateSway}, {"wlr", &CreateWlr}};
+
 std::unique_ptr<ForegroundTracker> Chosen(std::unique_ptr<ForegroundTracker> pTracker) {
   WriteLog("Foreground: %s\r\n", pTracker->Name().c_str());
   return pTracker;
@@ -42,6 +65,8 @@ std::unique_ptr<ForegroundTracker> Chosen(std::unique_ptr<ForegroundTracker> pTr
 
 std::unique_ptr<ForegroundTracker> NoneAvailable(const std::string& reason) {
   WriteLog("Foreground: none (%s)\r\n", reason.c_str());
+  // Said once: every profile choice from now on falls to the fallback profile.
+  WriteLog("ForegroundTracker: no application is known\r\n");
   return std::make_unique<NullForegroundTracker>();
 }
 
@@ -58,17 +83,24 @@ std::unique_ptr<ForegroundTracker> SelectForegroundTracker() {
       auto pTracker = CreateX11ForegroundTracker(&reason);
       return pTracker ? Chosen(std::move(pTracker)) : NoneAvailable("ORB_FOREGROUND=x11: " + reason);
     }
-    if (std::strcmp(pForced, "sway") == 0) {
-      auto pTracker = CreateSway(&reason);
-      return pTracker ? Chosen(std::move(pTracker)) : NoneAvailable("ORB_FOREGROUND=sway: " + reason);
+    for (const Backend& backend : kWaylandBackends) {
+      if (std::strcmp(pForced, backend.pName) == 0) {
+        auto pTracker = backend.create(&reason);
+        return pTracker ? Chosen(std::move(pTracker))
+                        : NoneAvailable(std::string("ORB_FOREGROUND=") + backend.pName + ": " + reason);
+      }
     }
-    WriteLog("Foreground: ORB_FOREGROUND=\"%s\" is none of x11, sway, none; choosing as usual\r\n", pForced);
+    WriteLog("Foreground: ORB_FOREGROUND=\"%s\" is none of x11, sway, wlr, none; choosing as usual\r\n", pForced);
   }
   if (IsWaylandSession()) {
     // The X server of a Wayland session is XWayland: an X11 tracker would see its windows
     // only, and call every native window "none". The session's own backend or nothing.
-    if (auto pTracker = CreateSway(&reason)) {
-      return Chosen(std::move(pTracker));
+    for (const Backend& backend : kWaylandBackends) {
+      std::string why;
+      if (auto pTracker = backend.create(&why)) {
+        return Chosen(std::move(pTracker));
+      }
+      reason += (reason.empty() ? "" : "; ") + why;
     }
     const char* pDesktop = SessionEnv("XDG_CURRENT_DESKTOP");
     return NoneAvailable(std::string("Wayland session") + (pDesktop != nullptr ? std::string(" of ") + pDesktop : "") +

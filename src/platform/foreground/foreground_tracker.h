@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 
 #include "base/unique_fd.h"
 
@@ -19,9 +20,16 @@ namespace orb::platform {
 // gives a new client the ids of one that just closed, pids come round again), so the
 // front changes when any of the three does.
 struct ForegroundWindow {
+  ForegroundWindow() = default;
+  ForegroundWindow(std::uint64_t nWindowId, int nProcess, std::uint64_t nStart = 0, std::string application = {})
+      : nWindow(nWindowId), nPid(nProcess), nStartTime(nStart), sApplication(std::move(application)) {}
+
   std::uint64_t nWindow = 0;     // the backend's window id; 0: no window in front
   int nPid = 0;                  // 0: unknown (a remote client, a server that cannot tell)
   std::uint64_t nStartTime = 0;  // the process's start time (process_start.h); 0: unknown
+  // A backend that knows no pid names the application itself, as GetAppInfo names an
+  // executable (upper case); "" when the pid says it.
+  std::string sApplication;
 
   bool operator==(const ForegroundWindow&) const = default;
 };
@@ -100,12 +108,21 @@ bool X11ForegroundTrackerBuilt();
 std::unique_ptr<ForegroundTracker> CreateSwayForegroundTracker(const char* pSocketPath, std::string* pError);
 bool SwayForegroundTrackerBuilt();
 
+// The wlroots backend (CMake option ORB_WITH_WLR_FOREGROUND): its own Wayland connection
+// (pDisplayName as WAYLAND_DISPLAY; null: that variable), following the compositor's list
+// of top-level windows. No pid comes with a window: the front names its application
+// (sApplication) from the app_id's desktop entry, except for this program's own window,
+// which gets this process's pid. Null, with the reason in *pError, when the compositor
+// offers no such list.
+std::unique_ptr<ForegroundTracker> CreateWlrForegroundTracker(const char* pDisplayName, std::string* pError);
+bool WlrForegroundTrackerBuilt();
+
 // Start-up choice, written to the log ("Foreground: X11", "Foreground: none (why)").
-// ORB_FOREGROUND=x11|sway|none forces one. Otherwise, in a Wayland session (XDG_SESSION_TYPE
-// or WAYLAND_DISPLAY says so), the session's own backend when it answers (sway, by
-// SWAYSOCK), else none: there the X server is XWayland, which sees only some windows. In
-// any other session X11 when it works. Never null: with no backend it returns a
-// NullForegroundTracker.
+// ORB_FOREGROUND=x11|sway|wlr|none forces one. Otherwise, in a Wayland session
+// (XDG_SESSION_TYPE or WAYLAND_DISPLAY says so), the session's own backend, the first that
+// answers: sway (by SWAYSOCK), then the wlroots toplevel list; else none: there the X
+// server is XWayland, which sees only some windows. In any other session X11 when it
+// works. Never null: with no backend it returns a NullForegroundTracker.
 std::unique_ptr<ForegroundTracker> SelectForegroundTracker();
 
 }  // namespace orb::platform

@@ -74,6 +74,7 @@ void Session(Report& report) {
   if (!Env("WAYLAND_DISPLAY").empty()) line += ", WAYLAND_DISPLAY=" + Env("WAYLAND_DISPLAY");
   if (!Env("DISPLAY").empty()) line += ", DISPLAY=" + Env("DISPLAY");
   if (!Env("SWAYSOCK").empty()) line += ", SWAYSOCK set";
+  if (!Env("HYPRLAND_INSTANCE_SIGNATURE").empty()) line += ", HYPRLAND_INSTANCE_SIGNATURE set";
   report.Info(line);
 }
 
@@ -82,16 +83,25 @@ void Foreground(Report& report, const LogLines& log) {
   const std::string name = pTracker->Name();
   if (name != "none") {
     report.Ok("application in front: " + name + " (profiles follow the window in front)");
+    if (name == "wlr") {
+      report.Info("this compositor tells no pid: an application is named by its app_id's desktop entry (its Exec "
+                  "program), so a Windows program under Wine is known by its loader, not its .exe");
+    }
     return;
   }
   const std::string reason = log.After("Foreground: none (");
   const std::string why = reason.empty() ? std::string() : reason.substr(0, reason.size() - 1);
   std::string how = "start orb inside your desktop session, so that it has its DISPLAY or WAYLAND_DISPLAY";
   if (why.find("Wayland session") != std::string::npos) {
-    how = Env("XDG_CURRENT_DESKTOP").find("sway") != std::string::npos
-              ? "start orb from sway (exec in its config), so that it inherits SWAYSOCK"
-              : "this desktop is not yet supported on Wayland: only the fallback profile plays "
-                "(log in to an X11 session, or use sway)";
+    const std::string desktop = Env("XDG_CURRENT_DESKTOP");
+    if (desktop.find("sway") != std::string::npos) {
+      how = "start orb from sway (exec in its config), so that it inherits SWAYSOCK";
+    } else if (desktop.find("Hyprland") != std::string::npos) {
+      how = "start orb from Hyprland (exec-once in its config), so that it inherits HYPRLAND_INSTANCE_SIGNATURE";
+    } else {
+      how = "this desktop is not yet supported on Wayland: only the fallback profile plays "
+            "(log in to an X11 session, or use sway, Hyprland or another wlroots compositor)";
+    }
   }
   report.Fix("the application in front is not known (" + why + ")", how);
 }
