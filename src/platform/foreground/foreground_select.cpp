@@ -31,6 +31,14 @@ std::unique_ptr<ForegroundTracker> CreateWlrForegroundTracker(const char*, std::
 }
 #endif
 
+#if !ORB_WITH_HYPRLAND_FOREGROUND
+bool HyprlandForegroundTrackerBuilt() { return false; }
+std::unique_ptr<ForegroundTracker> CreateHyprlandForegroundTracker(const std::string&, std::string* pError) {
+  *pError = "this build has no Hyprland foreground tracker";
+  return nullptr;
+}
+#endif
+
 namespace {
 
 std::unique_ptr<ForegroundTracker> CreateSway(std::string* pReason) {
@@ -51,12 +59,36 @@ std::unique_ptr<ForegroundTracker> CreateWlr(std::string* pReason) {
   return CreateWlrForegroundTracker(pDisplay, pReason);
 }
 
+// Hyprland keeps its sockets under the runtime directory, older releases under /tmp.
+std::unique_ptr<ForegroundTracker> CreateHyprland(std::string* pReason) {
+  const char* pSignature = SessionEnv("HYPRLAND_INSTANCE_SIGNATURE");
+  if (pSignature == nullptr) {
+    *pReason = "no Hyprland instance (HYPRLAND_INSTANCE_SIGNATURE is not set)";
+    return nullptr;
+  }
+  if (std::strchr(pSignature, '/') != nullptr || std::strcmp(pSignature, "..") == 0) {
+    *pReason = "HYPRLAND_INSTANCE_SIGNATURE is not a plain name";
+    return nullptr;
+  }
+  std::string firstReason;
+  if (const char* pRuntime = SessionEnv("XDG_RUNTIME_DIR")) {
+    if (auto pTracker = CreateHyprlandForegroundTracker(std::string(pRuntime) + "/hypr/" + pSignature, &firstReason)) {
+      return pTracker;
+    }
+  }
+  if (auto pTracker = CreateHyprlandForegroundTracker(std::string("/tmp/hypr/") + pSignature, pReason)) {
+    return pTracker;
+  }
+  if (!firstReason.empty()) *pReason = firstReason;
+  return nullptr;
+}
+
 // The backends a name forces, and the order a Wayland session tries them in.
 struct Backend {
   const char* pName;
   std::unique_ptr<ForegroundTracker> (*create)(std::string* pReason);
 };
-constexpr Backend kWaylandBackends[] = {{"sway", &CreateSway}, {"wlr", &CreateWlr}};
+constexpr Backend kWaylandBackends[] = {{"hyprland", &CreateHyprland}, {"sway", &CreateSway}, {"wlr", &CreateWlr}};
 
 std::unique_ptr<ForegroundTracker> Chosen(std::unique_ptr<ForegroundTracker> pTracker) {
   WriteLog("Foreground: %s\r\n", pTracker->Name().c_str());
@@ -90,12 +122,14 @@ std::unique_ptr<ForegroundTracker> SelectForegroundTracker() {
                         : NoneAvailable(std::string("ORB_FOREGROUND=") + backend.pName + ": " + reason);
       }
     }
-    WriteLog("Foreground: ORB_FOREGROUND=\"%s\" is none of x11, sway, wlr, none; choosing as usual\r\n", pForced);
+    WriteLog("Foreground: ORB_FOREGROUND=\"%s\" is none of x11, sway, hyprland, wlr, none; choosing as usual\r\n", pForced);
   }
   if (IsWaylandSession()) {
     // The X server of a Wayland session is XWayland: an X11 tracker would see its windows
     // only, and call every native window "none". The session's own backend or nothing.
     for (const Backend& backend : kWaylandBackends) {
+      // Hyprland is tried where it runs, not named as missing everywhere else.
+      if (backend.create == &CreateHyprland && SessionEnv("HYPRLAND_INSTANCE_SIGNATURE") == nullptr) continue;
       std::string why;
       if (auto pTracker = backend.create(&why)) {
         return Chosen(std::move(pTracker));

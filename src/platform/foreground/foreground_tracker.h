@@ -117,10 +117,18 @@ bool SwayForegroundTrackerBuilt();
 std::unique_ptr<ForegroundTracker> CreateWlrForegroundTracker(const char* pDisplayName, std::string* pError);
 bool WlrForegroundTrackerBuilt();
 
+// The Hyprland backend (CMake option ORB_WITH_HYPRLAND_FOREGROUND): its event socket
+// (socketDir/.socket2.sock) for each change of the active window, its request socket
+// (socketDir/.socket.sock) for that window's pid. Null, with the reason in *pError, when
+// either does not answer as Hyprland's.
+std::unique_ptr<ForegroundTracker> CreateHyprlandForegroundTracker(const std::string& socketDir, std::string* pError);
+bool HyprlandForegroundTrackerBuilt();
+
 // Start-up choice, written to the log ("Foreground: X11", "Foreground: none (why)").
-// ORB_FOREGROUND=x11|sway|wlr|none forces one. Otherwise, in a Wayland session
+// ORB_FOREGROUND=x11|sway|hyprland|wlr|none forces one. Otherwise, in a Wayland session
 // (XDG_SESSION_TYPE or WAYLAND_DISPLAY says so), the session's own backend, the first that
-// answers: sway (by SWAYSOCK), then the wlroots toplevel list; else none: there the X
+// answers: Hyprland (by HYPRLAND_INSTANCE_SIGNATURE), sway (by SWAYSOCK), then the
+// wlroots toplevel list; else none: there the X
 // server is XWayland, which sees only some windows. In any other session X11 when it
 // works. Never null: with no backend it returns a NullForegroundTracker.
 std::unique_ptr<ForegroundTracker> SelectForegroundTracker();

@@ -127,7 +127,7 @@ TEST(SelectForegroundTrackerTest, AnUnknownOverrideIsLoggedAndTheUsualChoiceMade
   test::LogCapture log;
   ExpectNone(SelectForegroundTracker());
   EXPECT_EQ(log.Text(),
-            "Foreground: ORB_FOREGROUND=\"wayland\" is none of x11, sway, wlr, none; choosing as usual\r\n"
+            "Foreground: ORB_FOREGROUND=\"wayland\" is none of x11, sway, hyprland, wlr, none; choosing as usual\r\n"
             "Foreground: none (no X display (DISPLAY is not set))\r\n"
             "ForegroundTracker: no application is known\r\n");
 }
