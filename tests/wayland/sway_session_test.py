@@ -169,11 +169,64 @@ def balanced(keys):
     return not down
 
 
+def unbalanced(keys):
+    return not balanced(keys)
+
+
+# The held-key record orb keeps in the runtime directory: its sink's name at byte 24 (16
+# bytes), one byte per keycode down from byte 272.
+RECORD_SINK, RECORD_DOWN = 24, 272
+
+
+def record_state(path):
+    data = open(path, "rb").read()
+    sink = data[RECORD_SINK:RECORD_SINK + 16].split(b"\0")[0].decode()
+    return sink, [code for code, byte in enumerate(data[RECORD_DOWN:RECORD_DOWN + 1024]) if byte]
+
+
+def kill_mid_stroke(orb_pid, client, swaymsg, press_pgm1, diagnostics, record):
+    """SIGKILL while the client holds one of orb's keys down; the key guard must release it.
+
+    orb is stopped as soon as the client sees a press; only when the client then still holds
+    a key (no release already on its way) is it killed, else it goes on and the next stroke
+    is tried. The compositor may let go of a gone keyboard's keys itself (sway does, and
+    drops a release whose press another keyboard sent), so the guard's part is seen in the
+    record: what it held at the kill, it no longer holds."""
+    swaymsg(f"[pid={client.pid}]", "focus")
+    time.sleep(0.3)  # the profile chosen, the keyboard's focus settled
+    for attempt in range(20):
+        before = len(client.keys())
+        press_pgm1()
+        if not wait_for("a press", lambda: any(s == "press" for s, _ in client.keys()[before:]), timeout=WAIT):
+            fail(f"attempt {attempt}: {client.name} received no press" + diagnostics())
+        os.kill(orb_pid, signal.SIGSTOP)
+        time.sleep(0.05)  # what orb sent before it stopped has reached the client
+        if unbalanced(client.keys()):
+            held = client.keys()
+            sink, down = record_state(record)
+            if sink != "Wayland" or not down:
+                fail(f"orb holds keys down, but its record says {sink!r} {down}" + diagnostics())
+            os.kill(orb_pid, signal.SIGKILL)
+            if not wait_for("the guard", lambda: not record_state(record)[1]):
+                fail(f"the key guard did not release {record_state(record)[1]}" + diagnostics())
+            if not wait_for("the release", lambda: balanced(client.keys())):
+                fail(f"orb killed with keys down, and {client.name} was left with them: {client.keys()}"
+                     + diagnostics())
+            print(f"orb killed at attempt {attempt}, {client.name} having received {held[before:]}; "
+                  f"then: {client.keys()[len(held):]}")
+            return
+        os.kill(orb_pid, signal.SIGCONT)
+        wait_for("the stroke's end", lambda: balanced(client.keys()))
+    fail("orb could not be stopped in the middle of a stroke in 20 attempts")
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--orb", required=True)
     parser.add_argument("--orbctl", required=True)
     parser.add_argument("--foreground", choices=("sway", "wlr"), default="sway")
+    parser.add_argument("--end", choices=("term", "kill"), default="term",
+                        help="end orb as a session does (SIGTERM) or with SIGKILL in the middle of a stroke")
     args = parser.parse_args()
 
     for tool in ("sway", "swaymsg", "wev", "Xwayland", "xev", "stdbuf", "setpriv"):
@@ -449,12 +502,17 @@ exec {launcher}
         fail(f"orbctl doctor ended with {doctor.returncode}:\n{doctor.stdout}{doctor.stderr}")
     print("orbctl doctor in the session:\n" + doctor.stdout)
 
-    # The end as a session ends it: orb goes with SIGTERM and leaves no key down.
     orb_pid = int(read(os.path.join(top, "orb.pid")).strip() or 0)
-    if orb_pid:
+    if not orb_pid:
+        fail("orb's pid was not written" + diagnostics())
+    if args.end == "term":
+        # The end as a session ends it: orb goes with SIGTERM and leaves no key down.
         os.kill(orb_pid, signal.SIGTERM)
         if not wait_for("orb's end", lambda: "CMainDialog: destroyed" in orb_log()):
             fail("orb did not end on SIGTERM" + diagnostics())
+    else:
+        kill_mid_stroke(orb_pid, clients[0], swaymsg, press_pgm1, diagnostics,
+                        os.path.join(runtime, "ORB keys down"))
     for client in clients:
         if not balanced(client.keys()):
             fail(f"{client.name} was left with a key down: {client.keys()}")

@@ -84,6 +84,11 @@ bool ReleaseKeysLeftDown(const std::string& sink, const std::string& target, con
                          std::string* pError);
 // XTest's part: a connection of its own to the display `target`.
 bool ReleaseXTestKeys(const std::string& target, const std::vector<std::uint16_t>& codes, std::string* pError);
+// The Wayland virtual keyboard's part: a virtual keyboard of its own on the compositor at
+// `target` (a socket path), releasing the keycodes of our keymap.
+bool ReleaseWaylandKeys(const std::string& target, const std::vector<std::uint16_t>& codes, std::string* pError);
+// How the Wayland sink names itself in the held-key record (its Name() is too long there).
+inline constexpr const char* kWaylandHeldKeysName = "Wayland";
 
 // Start-up choice: ORB_KEYS=xtest|uinput|wayland|record forces one. Otherwise, in a
 // Wayland session (XDG_SESSION_TYPE or WAYLAND_DISPLAY says so), the compositor's virtual

@@ -34,6 +34,10 @@ std::unique_ptr<KeySink> CreateWaylandKeySink(std::string* pReason) {
   *pReason = "this build has no Wayland key output";
   return nullptr;
 }
+bool ReleaseWaylandKeys(const std::string&, const std::vector<std::uint16_t>&, std::string* pError) {
+  *pError = "this build has no Wayland key output";
+  return false;
+}
 #endif
 
 namespace {
@@ -128,6 +132,9 @@ bool ReleaseKeysLeftDown(const std::string& sink, const std::string& target, con
   }
   if (sink == "XTest") {
     return ReleaseXTestKeys(target, codes, pError);
+  }
+  if (sink == kWaylandHeldKeysName) {
+    return ReleaseWaylandKeys(target, codes, pError);
   }
   // uinput: the kernel lets the keys go as the device goes. "record", "none": nothing
   // was ever down.

@@ -23,9 +23,11 @@
 #include <vector>
 
 #include "base/log_capture.h"
+#include "platform/keys/held_keys.h"
 #include "platform/keys/key_sink.h"
 #include "platform/time/clock.h"
 #include "support/scoped_env.h"
+#include "support/temp_dir.h"
 #include "virtual-keyboard-unstable-v1-server-protocol.h"
 
 namespace orb::platform {
@@ -100,6 +102,9 @@ class RecordingCompositor final {
     }
     return Lines();
   }
+
+  // No new client gets in from now on, as when the compositor itself is gone.
+  void StopListening() { ::unlink(m_path.c_str()); }
 
   // Ends every client's connection, as a compositor that goes away does.
   void DropClients() {
@@ -224,26 +229,75 @@ TEST_F(WaylandKeySinkTest, EachKeyGoesOutWithTheModifiersItMakesAfterOurKeymap) 
   EXPECT_EQ(From(m_compositor.WaitForLines(12), 11), (std::vector<std::string>{"destroy"}));
 }
 
-TEST_F(WaylandKeySinkTest, AConnectionThatEndsMidPlayIsNotSentStaleReleasesAndTheNextPressConnectsAnew) {
+TEST_F(WaylandKeySinkTest, AConnectionThatEndsMidPlayHasItsKeysReleasedOnANewOne) {
   std::string reason;
   auto pSink = CreateWaylandKeySink(&reason);
   ASSERT_NE(pSink, nullptr) << reason;
+  pSink->KeyEvent(kVkShift, 0x2A, false);
   pSink->KeyEvent(kVkB, 0x30, false);
-  ASSERT_EQ(m_compositor.WaitForLines(2), (std::vector<std::string>{"keymap", "key 48 down"}));
+  ASSERT_EQ(m_compositor.WaitForLines(4).size(), 4u);  // keymap, shift down, mods, B down
 
   test::LogCapture log;
-  m_compositor.DropClients();  // B is down on the keyboard that went with it
+  // Shift and B are down on the keyboard that went with the connection; a compositor may
+  // keep them down in the client in front.
+  m_compositor.DropClients();
   pSink->KeyEvent(kVkB, 0x30, true);
   EXPECT_NE(log.Text().find("WaylandKeySink: the compositor connection ended"), std::string::npos) << log.Text();
+  EXPECT_EQ(From(m_compositor.WaitForLines(9), 4),
+            (std::vector<std::string>{"dropped", "keymap", "key " + std::string(kShift) + " up", "key 48 up",
+                                      "mods 0 0 0 0"}));
+  EXPECT_NE(log.Text().find("released 2 key(s) down on a new connection"), std::string::npos) << log.Text();
 
+  // Shift's own release comes later and finds nothing down: it is not sent twice.
+  pSink->KeyEvent(kVkShift, 0x2A, true);
   pSink->KeyEvent(kVkC, 0x2E, false);
   pSink->KeyEvent(kVkC, 0x2E, true);
-  EXPECT_EQ(From(m_compositor.WaitForLines(6), 2),
-            (std::vector<std::string>{"dropped", "keymap", "key 46 down", "key 46 up"}));
-  EXPECT_NE(log.Text().find("WaylandKeySink: connected again"), std::string::npos) << log.Text();
-  // B's release never went to the new keyboard, which never pressed it.
+  EXPECT_EQ(From(m_compositor.WaitForLines(11), 9), (std::vector<std::string>{"key 46 down", "key 46 up"}));
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  EXPECT_EQ(m_compositor.Lines().size(), 6u);
+  EXPECT_EQ(m_compositor.Lines().size(), 11u);
+}
+
+TEST_F(WaylandKeySinkTest, ACompositorThatIsGoneLeavesItsKeysInTheRecordForTheGuard) {
+  test::TempDir dir;
+  std::string error;
+  auto pRecord = HeldKeyRecord::Open((dir / "keys").string(), &error);
+  ASSERT_TRUE(pRecord) << error;
+  pRecord->Claim(static_cast<int>(::getpid()), 1);
+  HeldKeyRecord::Install(pRecord.get());
+  std::string reason;
+  auto pSink = CreateWaylandKeySink(&reason);
+  HeldKeyRecord::Install(nullptr);
+  ASSERT_NE(pSink, nullptr) << reason;
+  EXPECT_EQ(pRecord->Read().sink, kWaylandHeldKeysName);
+  EXPECT_EQ(pRecord->Read().target, m_compositor.Path());
+
+  pSink->KeyEvent(kVkA, 0x1E, false);
+  pSink->KeyEvent(kVkControl, 0x1D, false);
+  m_compositor.WaitForLines(4);
+  EXPECT_EQ(pRecord->Read().codes, (std::vector<std::uint16_t>{29 + 8, 30 + 8}));
+  pSink->KeyEvent(kVkControl, 0x1D, true);
+  m_compositor.WaitForLines(6);
+  EXPECT_EQ(pRecord->Read().codes, (std::vector<std::uint16_t>{30 + 8}));
+
+  // The compositor goes and does not come back: A stays marked, for the guard.
+  m_compositor.StopListening();
+  m_compositor.DropClients();
+  test::LogCapture log;
+  pSink->KeyEvent(kVkA, 0x1E, true);
+  EXPECT_NE(log.Text().find("1 key(s) down could not be released"), std::string::npos) << log.Text();
+  EXPECT_EQ(pRecord->Read().codes, (std::vector<std::uint16_t>{30 + 8}));
+}
+
+TEST_F(WaylandKeySinkTest, TheGuardsReleaseReachesTheCompositorOnAKeyboardOfItsOwn) {
+  std::string error;
+  // As the key guard calls it from the record: the display's path and our keymap's codes.
+  ASSERT_TRUE(ReleaseKeysLeftDown(kWaylandHeldKeysName, m_compositor.Path(), {29 + 8, 30 + 8}, &error)) << error;
+  EXPECT_EQ(m_compositor.Lines(), (std::vector<std::string>{"keymap", "key " + std::string(kCtrl) + " up",
+                                                            "key 30 up", "mods 0 0 0 0", "destroy"}));
+  EXPECT_FALSE(ReleaseKeysLeftDown(kWaylandHeldKeysName, "/tmp/orb-no-such-dir/wayland-9", {38}, &error));
+  EXPECT_NE(error.find("cannot connect to the Wayland display \"/tmp/orb-no-such-dir/wayland-9\""),
+            std::string::npos)
+      << error;
 }
 
 TEST_F(WaylandKeySinkTest, TheEndReleasesEveryKeyStillDownBeforeTheKeyboardGoes) {
