@@ -117,8 +117,13 @@ void Keys(Report& report) {
                "run orb in an X11 session, or on sway or another wlroots compositor, or give your user write "
                "access to /dev/uinput (see README, \"Wayland\")");
   }
-  report.Info(std::string("/dev/uinput: ") + (::access("/dev/uinput", W_OK) == 0 ? "writable" : "not writable") +
+  const bool blUinput = ::access("/dev/uinput", W_OK) == 0;
+  report.Info(std::string("/dev/uinput: ") + (blUinput ? "writable" : "not writable") +
               " (needed only where neither X11 nor the compositor takes our keys)");
+  if (!blUinput && name == "none") {
+    report.Info("to let your seat's user write it: sudo cp /usr/share/orb/udev/71-orb-uinput.rules "
+                "/etc/udev/rules.d/ (README, \"Wayland\", says what that allows)");
+  }
 }
 
 void Controllers(Report& report) {
