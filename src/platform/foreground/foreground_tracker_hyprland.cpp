@@ -106,20 +106,29 @@ class HyprlandForegroundTracker final : public ForegroundTracker {
       : m_events(std::move(events)), m_requestPath(std::move(requestPath)) {}
 
   ForegroundWindow Current() override {
-    std::string reply;
-    std::string error;
-    if (!m_blBroken && Request(m_requestPath, "j/activewindow", &reply, &error)) {
+    // The two sockets keep no order between them: a change told while the answer was on
+    // its way may be older or newer than it, so the question is asked again until no
+    // change comes with the answer (a few times at most).
+    for (int nTry = 0; nTry < 3 && !m_blBroken; ++nTry) {
+      std::string reply;
+      std::string error;
+      if (!Request(m_requestPath, "j/activewindow", &reply, &error)) {
+        WriteLog("ForegroundTracker: %s\r\n", error.c_str());
+        break;
+      }
       if (const auto active = hyprland::ActiveWindowOf(reply)) {
         m_last = WithStartTime(*active);
       } else {
         WriteLog("ForegroundTracker: Hyprland's active window was not understood\r\n");
       }
-    } else if (!m_blBroken) {
-      WriteLog("ForegroundTracker: %s\r\n", error.c_str());
+      ReadAvailable();
+      // Whole lines are dealt with here; a line still coming is left to Dispatch.
+      const std::size_t nWhole = m_buffer.rfind('\n');
+      const std::string_view lines(m_buffer.data(), nWhole == std::string::npos ? 0 : nWhole + 1);
+      const bool blChanged = lines.find("activewindowv2>>") != std::string_view::npos;
+      m_buffer.erase(0, lines.size());
+      if (!blChanged) break;
     }
-    // Events already waiting are older than that answer.
-    ReadAvailable();
-    m_buffer.clear();
     return m_last;
   }
 

@@ -193,6 +193,20 @@ TEST_F(HyprlandTrackerTest, TheWindowInFrontComesWithItsPidAtStartAndOnEachChang
   EXPECT_EQ(m_hypr.Asked("j/clients"), nAsked + 1);
 }
 
+TEST_F(HyprlandTrackerTest, AChangeToldWithTheStartUpAnswerHasTheQuestionAskedAgain) {
+  auto pTracker = Connect();
+  ASSERT_TRUE(pTracker);
+  // The event comes before the tracker asks: which is newer cannot be told, so it asks
+  // again, and what is already said is not told as a change later.
+  m_hypr.Send("activewindowv2>>b2\n");
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  const std::size_t nAsked = m_hypr.Asked("j/activewindow");
+  EXPECT_EQ(pTracker->Current().nWindow, 0xa1u);
+  EXPECT_EQ(m_hypr.Asked("j/activewindow"), nAsked + 2);
+  pTracker->Dispatch();
+  EXPECT_TRUE(m_changes.empty());
+}
+
 TEST_F(HyprlandTrackerTest, OnlyTheLastOfManyChangesIsAskedAbout) {
   auto pTracker = Connect();
   ASSERT_TRUE(pTracker);
