@@ -70,8 +70,13 @@ class RecordingKeySink final : public KeySink {
 // ORB_WITH_WAYLAND_KEYS). Each returns null and says why in *pReason when it cannot work
 // here. The Wayland one is a virtual keyboard of the compositor on $WAYLAND_DISPLAY.
 std::unique_ptr<KeySink> CreateXTestKeySink(const char* pDisplayName, std::string* pReason);
-std::unique_ptr<KeySink> CreateUinputKeySink(std::string* pReason);
+// uinput sends positions: sessionKeymap is the XKB keymap text the session types with (as
+// WaylandSessionKeymap gives it); "" takes the layout from the system's configuration.
+std::unique_ptr<KeySink> CreateUinputKeySink(std::string* pReason, const std::string& sessionKeymap = {});
 std::unique_ptr<KeySink> CreateWaylandKeySink(std::string* pReason);
+// The keymap the compositor on $WAYLAND_DISPLAY gives its clients' keyboards: the layout the
+// user types with. "" with the reason when there is none to have (no keyboard on the seat).
+std::string WaylandSessionKeymap(std::string* pReason);
 bool XTestKeySinkBuilt();
 bool UinputKeySinkBuilt();
 bool WaylandKeySinkBuilt();

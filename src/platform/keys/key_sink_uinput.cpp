@@ -88,10 +88,11 @@ std::unique_ptr<KeySink> CreateUinputKeySink(std::unique_ptr<UinputEventWriter> 
   return std::make_unique<UinputKeySink>(std::move(pWriter), layout);
 }
 
-std::unique_ptr<KeySink> CreateUinputKeySink(std::string* pReason) {
+std::unique_ptr<KeySink> CreateUinputKeySink(std::string* pReason, const std::string& sessionKeymap) {
   UinputLayout layout;
   std::string layoutError;
-  if (!BuildUinputLayout(SessionLayoutNames(kKeyboardFile), &layout, &layoutError)) {
+  const bool blFromSession = !sessionKeymap.empty() && BuildUinputLayoutFromKeymap(sessionKeymap, &layout, &layoutError);
+  if (!blFromSession && !BuildUinputLayout(SessionLayoutNames(kKeyboardFile), &layout, &layoutError)) {
     // Better the US places than no keys at all.
     layout = UinputLayout{};
     layout.description = "us (by the table's places)";

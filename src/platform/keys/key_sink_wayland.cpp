@@ -403,6 +403,65 @@ std::unique_ptr<KeySink> CreateWaylandKeySink(std::string* pReason) {
   return MakeSink(HeldKeyRecord::Installed(), "", pReason);
 }
 
+std::string WaylandSessionKeymap(std::string* pReason) {
+  struct Query {
+    wl_seat* pSeat = nullptr;
+    std::string keymap;
+    bool blAnswered = false;
+  } query;
+  static constexpr wl_registry_listener kRegistry{
+      [](void* pData, wl_registry* pRegistry, std::uint32_t nName, const char* pInterface, std::uint32_t) {
+        auto* pQuery = static_cast<Query*>(pData);
+        if (std::strcmp(pInterface, wl_seat_interface.name) == 0 && pQuery->pSeat == nullptr) {
+          pQuery->pSeat = static_cast<wl_seat*>(wl_registry_bind(pRegistry, nName, &wl_seat_interface, 1));
+        }
+      },
+      [](void*, wl_registry*, std::uint32_t) {}};
+  static constexpr wl_keyboard_listener kKeyboard{
+      [](void* pData, wl_keyboard*, std::uint32_t nFormat, std::int32_t nFd, std::uint32_t nSize) {
+        auto* pQuery = static_cast<Query*>(pData);
+        UniqueFd fd(nFd);
+        pQuery->blAnswered = true;
+        // A keymap is some tens of kilobytes; anything far larger is not one.
+        if (nFormat != WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1 || nSize == 0 || nSize > 16u * 1024 * 1024) return;
+        void* pMap = ::mmap(nullptr, nSize, PROT_READ, MAP_PRIVATE, fd.Get(), 0);
+        if (pMap == MAP_FAILED) return;
+        const char* pText = static_cast<const char*>(pMap);
+        pQuery->keymap.assign(pText, ::strnlen(pText, nSize));
+        ::munmap(pMap, nSize);
+      },
+      [](void*, wl_keyboard*, std::uint32_t, wl_surface*, wl_array*) {},
+      [](void*, wl_keyboard*, std::uint32_t, wl_surface*) {},
+      [](void*, wl_keyboard*, std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t) {},
+      [](void*, wl_keyboard*, std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t) {},
+      [](void*, wl_keyboard*, std::int32_t, std::int32_t) {}};
+
+  wl_display* pDisplay = wl_display_connect(nullptr);
+  if (pDisplay == nullptr) {
+    *pReason = std::string("cannot connect to the Wayland display: ") + std::strerror(errno);
+    return {};
+  }
+  wl_registry* pRegistry = wl_display_get_registry(pDisplay);
+  wl_registry_add_listener(pRegistry, &kRegistry, &query);
+  wl_keyboard* pKeyboard = nullptr;
+  if (wl_display_roundtrip(pDisplay) >= 0 && query.pSeat != nullptr) {
+    pKeyboard = wl_seat_get_keyboard(query.pSeat);
+    wl_keyboard_add_listener(pKeyboard, &kKeyboard, &query);
+    // The keymap comes right after the keyboard is made, or not at all (no keyboard there).
+    wl_display_roundtrip(pDisplay);
+  }
+  if (query.pSeat == nullptr) {
+    *pReason = "the Wayland compositor has no seat";
+  } else if (query.keymap.empty()) {
+    *pReason = query.blAnswered ? "the compositor's keymap could not be read" : "the seat has no keyboard";
+  }
+  if (pKeyboard != nullptr) wl_keyboard_destroy(pKeyboard);
+  if (query.pSeat != nullptr) wl_seat_destroy(query.pSeat);
+  wl_registry_destroy(pRegistry);
+  wl_display_disconnect(pDisplay);
+  return query.keymap;
+}
+
 bool ReleaseWaylandKeys(const std::string& target, const std::vector<std::uint16_t>& codes, std::string* pError) {
   // Our keymap is the one the codes were pressed under: the same keycodes, the same keys.
   auto pSink = MakeSink(nullptr, target, pError);

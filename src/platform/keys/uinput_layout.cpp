@@ -40,6 +40,35 @@ xkb_keycode_t UnshiftedKeycodeOf(xkb_keymap* pKeymap, xkb_keysym_t nKeysym) {
   return 0;
 }
 
+bool GivesUnshifted(xkb_keymap* pKeymap, xkb_keycode_t nKeycode, xkb_keysym_t nKeysym) {
+  const xkb_keysym_t* pSyms = nullptr;
+  const int nSyms = xkb_keymap_key_get_syms_by_level(pKeymap, nKeycode, 0, 0, &pSyms);
+  for (int i = 0; i < nSyms; ++i) {
+    if (pSyms[i] == nKeysym) return true;
+  }
+  return false;
+}
+
+void FillLayout(xkb_keymap* pKeymap, const std::string& description, UinputLayout* pLayout) {
+  *pLayout = UinputLayout{};
+  pLayout->description = description;
+  for (const VirtualKeyInfo& info : AllVirtualKeys()) {
+    // The key's own place first when it gives the symbol there too (keeps the left and
+    // right modifiers and the keypad apart).
+    if (info.nEvdevCode != 0 && info.nKeysym != 0 && GivesUnshifted(pKeymap, info.nEvdevCode + 8u, info.nKeysym)) {
+      pLayout->code[info.nVk] = info.nEvdevCode;
+      continue;
+    }
+    const xkb_keycode_t nKeycode = info.nKeysym != 0 ? UnshiftedKeycodeOf(pKeymap, info.nKeysym) : 0;
+    if (nKeycode > 8) {
+      pLayout->code[info.nVk] = static_cast<std::uint16_t>(nKeycode - 8);
+    } else if (info.nEvdevCode != 0) {
+      pLayout->code[info.nVk] = info.nEvdevCode;
+      pLayout->blUsPosition[info.nVk] = info.nKeysym != 0;
+    }
+  }
+}
+
 }  // namespace
 
 LayoutNames SessionLayoutNames(const std::string& keyboardFile) {
@@ -80,31 +109,29 @@ bool BuildUinputLayout(const LayoutNames& names, UinputLayout* pLayout, std::str
     *pReason = "xkbcommon cannot compile the layout \"" + (layout.empty() ? std::string("us") : layout) + "\"";
     return false;
   }
-  *pLayout = UinputLayout{};
-  pLayout->description = layout.empty() ? "us" : layout;
-  if (!variant.empty()) pLayout->description += " (" + variant + ")";
-  for (const VirtualKeyInfo& info : AllVirtualKeys()) {
-    const xkb_keycode_t nKeycode = info.nKeysym != 0 ? UnshiftedKeycodeOf(keymap.get(), info.nKeysym) : 0;
-    // The key's own place first when it gives the symbol there too (keeps the left and
-    // right modifiers and the keypad apart).
-    const xkb_keycode_t nOwn = info.nEvdevCode != 0 ? info.nEvdevCode + 8u : 0;
-    if (nOwn != 0 && info.nKeysym != 0 && UnshiftedKeycodeOf(keymap.get(), info.nKeysym) != 0) {
-      const xkb_keysym_t* pSyms = nullptr;
-      const int nSyms = xkb_keymap_key_get_syms_by_level(keymap.get(), nOwn, 0, 0, &pSyms);
-      bool blOwnGives = false;
-      for (int i = 0; i < nSyms; ++i) blOwnGives = blOwnGives || pSyms[i] == info.nKeysym;
-      if (blOwnGives) {
-        pLayout->code[info.nVk] = info.nEvdevCode;
-        continue;
-      }
-    }
-    if (nKeycode > 8) {
-      pLayout->code[info.nVk] = static_cast<std::uint16_t>(nKeycode - 8);
-    } else if (info.nEvdevCode != 0) {
-      pLayout->code[info.nVk] = info.nEvdevCode;
-      pLayout->blUsPosition[info.nVk] = info.nKeysym != 0;
-    }
+  std::string description = layout.empty() ? "us" : layout;
+  if (!variant.empty()) description += " (" + variant + ")";
+  FillLayout(keymap.get(), description, pLayout);
+  return true;
+}
+
+bool BuildUinputLayoutFromKeymap(const std::string& keymapText, UinputLayout* pLayout, std::string* pReason) {
+  std::unique_ptr<xkb_context, decltype(&xkb_context_unref)> context(
+      xkb_context_new(XKB_CONTEXT_NO_ENVIRONMENT_NAMES), &xkb_context_unref);
+  if (!context) {
+    *pReason = "xkbcommon could not start";
+    return false;
   }
+  std::unique_ptr<xkb_keymap, decltype(&xkb_keymap_unref)> keymap(
+      xkb_keymap_new_from_string(context.get(), keymapText.c_str(), XKB_KEYMAP_FORMAT_TEXT_V1,
+                                 XKB_KEYMAP_COMPILE_NO_FLAGS),
+      &xkb_keymap_unref);
+  if (!keymap) {
+    *pReason = "the session's keymap is not one xkbcommon can read";
+    return false;
+  }
+  const char* pName = xkb_keymap_num_layouts(keymap.get()) > 0 ? xkb_keymap_layout_get_name(keymap.get(), 0) : nullptr;
+  FillLayout(keymap.get(), std::string("\"") + (pName != nullptr ? pName : "unnamed") + "\" of the session", pLayout);
   return true;
 }
 

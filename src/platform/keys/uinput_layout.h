@@ -30,4 +30,8 @@ LayoutNames SessionLayoutNames(const std::string& keyboardFile);
 // reason, when xkbcommon cannot compile it (no XKB data, an unknown layout).
 bool BuildUinputLayout(const LayoutNames& names, UinputLayout* pLayout, std::string* pReason);
 
+// The same from a whole keymap's text, as a Wayland compositor gives its clients the
+// layout it types with. False, with the reason, when the text is no keymap.
+bool BuildUinputLayoutFromKeymap(const std::string& keymapText, UinputLayout* pLayout, std::string* pReason);
+
 }  // namespace orb::platform

@@ -11,7 +11,9 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
+#include <linux/input-event-codes.h>
 #include <wayland-server.h>
+#include <xkbcommon/xkbcommon.h>
 
 #include <atomic>
 #include <chrono>
@@ -25,6 +27,9 @@
 #include "base/log_capture.h"
 #include "platform/keys/held_keys.h"
 #include "platform/keys/key_sink.h"
+#if ORB_TEST_UINPUT
+#include "platform/keys/uinput_layout.h"
+#endif
 #include "platform/time/clock.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
@@ -103,6 +108,9 @@ class RecordingCompositor final {
     return Lines();
   }
 
+  // The keymap the seat's keyboard tells its clients; set before any connects.
+  void SetSessionKeymap(std::string text) { m_sessionKeymap = std::move(text); }
+
   // No new client gets in from now on, as when the compositor itself is gone.
   void StopListening() { ::unlink(m_path.c_str()); }
 
@@ -125,7 +133,23 @@ class RecordingCompositor final {
 
   static void BindSeat(wl_client* pClient, void* pData, std::uint32_t nVersion, std::uint32_t nId) {
     static const struct wl_seat_interface kSeat = {
-        [](wl_client*, wl_resource*, std::uint32_t) {}, [](wl_client*, wl_resource*, std::uint32_t) {},
+        [](wl_client*, wl_resource*, std::uint32_t) {},
+        [](wl_client* pClient, wl_resource* pSeat, std::uint32_t nId) {
+          // A keyboard of the seat: it tells its keymap at once, when the test gave one.
+          static const struct wl_keyboard_interface kKeyboard = {
+              [](wl_client*, wl_resource* pResource) { wl_resource_destroy(pResource); }};
+          wl_resource* pKeyboard =
+              wl_resource_create(pClient, &wl_keyboard_interface, wl_resource_get_version(pSeat), nId);
+          wl_resource_set_implementation(pKeyboard, &kKeyboard, nullptr, nullptr);
+          const std::string& text = Self(pSeat)->m_sessionKeymap;
+          if (text.empty()) return;
+          const int nFd = ::memfd_create("test-keymap", MFD_CLOEXEC);
+          if (::write(nFd, text.c_str(), text.size() + 1) == static_cast<ssize_t>(text.size() + 1)) {
+            wl_keyboard_send_keymap(pKeyboard, WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1, nFd,
+                                    static_cast<std::uint32_t>(text.size() + 1));
+          }
+          ::close(nFd);
+        },
         [](wl_client*, wl_resource*, std::uint32_t) {}, [](wl_client*, wl_resource* pResource) {
           wl_resource_destroy(pResource);
         }};
@@ -174,6 +198,7 @@ class RecordingCompositor final {
 
   std::string m_dir;
   std::string m_path;
+  std::string m_sessionKeymap;
   wl_display* m_pDisplay = nullptr;
   std::atomic<bool> m_blStop{false};
   std::atomic<bool> m_blDropClients{false};
@@ -314,6 +339,35 @@ TEST_F(WaylandKeySinkTest, TheEndReleasesEveryKeyStillDownBeforeTheKeyboardGoes)
   // Both released (in keycode order), the modifiers cleared, before the keyboard went.
   EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.end() - 1),
             (std::vector<std::string>{"key " + std::string(kCtrl) + " up", "mods 0 0 0 0", "key 30 up"}));
+}
+
+// The uinput fallback in a Wayland session types by the compositor's own layout.
+TEST_F(WaylandKeySinkTest, TheSessionsKeymapIsTheOneTheCompositorGivesItsKeyboards) {
+  std::string reason;
+  EXPECT_EQ(WaylandSessionKeymap(&reason), "");
+  EXPECT_EQ(reason, "the seat has no keyboard");
+
+  xkb_context* pContext = xkb_context_new(XKB_CONTEXT_NO_ENVIRONMENT_NAMES);
+  const xkb_rule_names names{nullptr, nullptr, "de", "nodeadkeys", nullptr};
+  xkb_keymap* pKeymap = xkb_keymap_new_from_names(pContext, &names, XKB_KEYMAP_COMPILE_NO_FLAGS);
+  ASSERT_NE(pKeymap, nullptr);
+  char* pText = xkb_keymap_get_as_string(pKeymap, XKB_KEYMAP_FORMAT_TEXT_V1);
+  const std::string text = pText;
+  std::free(pText);
+  xkb_keymap_unref(pKeymap);
+  xkb_context_unref(pContext);
+
+  RecordingCompositor german;
+  german.SetSessionKeymap(text);
+  ScopedEnv display("WAYLAND_DISPLAY", german.Path().c_str());
+  EXPECT_EQ(WaylandSessionKeymap(&reason), text) << reason;
+#if ORB_TEST_UINPUT
+  UinputLayout layout;
+  ASSERT_TRUE(BuildUinputLayoutFromKeymap(WaylandSessionKeymap(&reason), &layout, &reason)) << reason;
+  EXPECT_EQ(layout.code[0x5A], KEY_Y);  // "Z" where the German layout has it
+  EXPECT_NE(layout.description.find("German"), std::string::npos) << layout.description;
+  EXPECT_FALSE(BuildUinputLayoutFromKeymap("xkb_keymap { nonsense", &layout, &reason));
+#endif
 }
 
 TEST(WaylandKeySinkStartTest, ACompositorWithoutVirtualKeyboardsIsRefusedWithTheReason) {
