@@ -8,6 +8,7 @@
 #include <unistd.h>
 #include <wayland-client.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -38,7 +39,7 @@ std::string OwnProgramName() {
 
 class WlrForegroundTracker final : public ForegroundTracker {
  public:
-  WlrForegroundTracker(wl_display* pDisplay)
+  explicit WlrForegroundTracker(wl_display* pDisplay)
       : m_pDisplay(pDisplay), m_folders(DesktopEntryFolders()), m_ownProgram(OwnProgramName()) {}
 
   ~WlrForegroundTracker() override {
