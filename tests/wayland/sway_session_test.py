@@ -86,13 +86,13 @@ def fail(reason):
     sys.exit(1)
 
 
-def wait_for(what, check, timeout=WAIT):
+def wait_for(what, check, timeout=WAIT, interval=0.05):
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:
         result = check()
         if result:
             return result
-        time.sleep(0.05)
+        time.sleep(interval)
     return None
 
 
@@ -451,11 +451,19 @@ exec {launcher}
     # Each in front in turn, the first once more: its profile chosen, its keys received.
     order = [clients[0], clients[-1]] + clients[1:-1] + [clients[0]]
     received = {c.name: [] for c in clients}
+    latencies = []
     for turn, client in enumerate(order):
         chosen_before = orb_log().count(f"Profile : {client.app}")
+        started = time.monotonic()
         swaymsg(f"[pid={client.pid}]", "focus")
-        if not wait_for("the profile", lambda: orb_log().count(f"Profile : {client.app}") > chosen_before):
+        focused = time.monotonic()  # sway answers once the focus has moved
+        if not wait_for("the profile", lambda: orb_log().count(f"Profile : {client.app}") > chosen_before,
+                        interval=0.001):
             fail(f"turn {turn}: {client.name} in front, but its profile was not chosen" + diagnostics())
+        # From the focus command (swaymsg's own start included) and from sway's answer to it,
+        # to the profile in the log: bounds of orb's part.
+        now = time.monotonic()
+        latencies.append(((now - started) * 1000, (now - focused) * 1000))
         if f"Application is {client.exe}" not in orb_log():
             fail(f"turn {turn}: orb did not name {client.exe}" + diagnostics())
         before = {c.name: len(c.keys()) for c in clients}
@@ -474,6 +482,9 @@ exec {launcher}
                 fail(f"turn {turn}: keys for {client.name} reached {other.name}: {other.keys()[before[other.name]:]}")
         received[client.name] += pressed
         print(f"turn {turn}: {client.name} in front, profile \"{client.app}\", received {pressed}")
+
+    print("profile chosen after the focus command / after sway's answer, ms: " +
+          ", ".join(f"{whole:.1f} / {after:.1f}" for whole, after in latencies))
 
     # orb's own window, a native Wayland one: without a tray host a second start shows it,
     # sway puts it in front, and orb knows itself there by its pid.
