@@ -61,7 +61,8 @@ CResidentCore::CResidentCore(ResidentView& view, MessageTarget& window, Resident
 
 CResidentCore::~CResidentCore() { Destroy(); }
 
-void CResidentCore::Initialise(std::uint64_t nFrontWindow, int nFrontPid, std::uint64_t nFrontStartTime) {
+void CResidentCore::Initialise(std::uint64_t nFrontWindow, int nFrontPid, std::uint64_t nFrontStartTime,
+                               const std::string& sFrontApplication) {
   // A save killed before its rename left a whole table beside the data file.
   RemoveStaleTempFiles(m_config.dataFile);
   // A running companion editor owns the table: no table of our own until it hands one.
@@ -72,21 +73,25 @@ void CResidentCore::Initialise(std::uint64_t nFrontWindow, int nFrontPid, std::u
   m_nForegroundPid = nFrontPid;
   m_nPrevPid = nFrontPid;
   m_nPrevStartTime = nFrontStartTime;
+  m_sForegroundApp = sFrontApplication;
+  m_sPrevApp = sFrontApplication;
   m_sTrayTip = LoadString(kIdsProductName, m_config.language);
   m_view.SetTrayTip(m_sTrayTip);
   SetModified(false);
 }
 
-void CResidentCore::CheckForegroundWindow(std::uint64_t nWindow, int nPid, std::uint64_t nStartTime) {
+void CResidentCore::CheckForegroundWindow(std::uint64_t nWindow, int nPid, std::uint64_t nStartTime,
+                                          const std::string& sApplication) {
   // Window managers clear the active window for a moment while they switch; "no window"
   // keeps the application that was in front, or every switch would choose twice. The same
   // window id is not enough to stop here: X hands a closed window's id to the next client.
-  const bool blSameProcess = nPid == m_nPrevPid && nStartTime == m_nPrevStartTime;
+  const bool blSameProcess = nPid == m_nPrevPid && nStartTime == m_nPrevStartTime && sApplication == m_sPrevApp;
   if (nWindow == 0 || (nWindow == m_hForegroundWnd && blSameProcess)) {
     return;
   }
   m_hForegroundWnd = nWindow;
   m_nForegroundPid = nPid;
+  m_sForegroundApp = sApplication;
   if (!blSameProcess) {
     const bool blSelf = nPid != 0 && nPid == m_config.nOwnPid;
     m_blSelf.store(blSelf);
@@ -94,6 +99,7 @@ void CResidentCore::CheckForegroundWindow(std::uint64_t nWindow, int nPid, std::
     m_window.Post(WM_SELECTPROFILE, 0, 0);
     m_nPrevPid = nPid;
     m_nPrevStartTime = nStartTime;
+    m_sPrevApp = sApplication;
   }
 }
 
@@ -118,6 +124,8 @@ void CResidentCore::OnSelectProfile() {
     } else {
       platform::GetAppInfo(m_nForegroundPid, &info);
     }
+  } else {
+    info.sExeName = m_sForegroundApp;  // named by the backend; "" when nothing is known
   }
   WriteLog("Application is %s\r\n", info.sExeName.c_str());
 

@@ -69,12 +69,16 @@ class CResidentCore final {
   // Initialisation: the store is loaded and nothing is modified; the window in front at
   // start counts as already seen, so the first choice of profile comes from a change of
   // application or from the controller being connected.
-  void Initialise(std::uint64_t nFrontWindow, int nFrontPid, std::uint64_t nFrontStartTime);
+  void Initialise(std::uint64_t nFrontWindow, int nFrontPid, std::uint64_t nFrontStartTime,
+                  const std::string& sFrontApplication = {});
 
   // The window in front changed. A different process sets m_blSelf and posts
   // WM_SELECTPROFILE; another window of the same process changes nothing. A process is its
-  // pid and its start time (0: unknown), as pids are reused.
-  void CheckForegroundWindow(std::uint64_t nWindow, int nPid, std::uint64_t nStartTime);
+  // pid and its start time (0: unknown), as pids are reused. A backend that knows no pid
+  // may name the application itself (sApplication, as GetAppInfo names an executable);
+  // then that name is the process.
+  void CheckForegroundWindow(std::uint64_t nWindow, int nPid, std::uint64_t nStartTime,
+                             const std::string& sApplication = {});
   // Every 100 ms while asked for (ResidentView::SetHostModePolling): the host-mode
   // profile's editor is asked for its mode again.
   void PollHostMode();
@@ -166,6 +170,8 @@ class CResidentCore final {
   int m_nForegroundPid = 0;
   int m_nPrevPid = 0;
   std::uint64_t m_nPrevStartTime = 0;
+  std::string m_sForegroundApp;  // the backend's name for a front without a pid
+  std::string m_sPrevApp;
   bool m_blHostModePolling = false;
   std::string m_sTrayTip;
 

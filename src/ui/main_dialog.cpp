@@ -245,7 +245,7 @@ void CMainDialog::Initialise() {
   m_blInitialised = true;
   m_pForeground = platform::SelectForegroundTracker();
   const platform::ForegroundWindow front = m_pForeground->Current();
-  m_pCore->Initialise(front.nWindow, front.nPid, front.nStartTime);
+  m_pCore->Initialise(front.nWindow, front.nPid, front.nStartTime, front.sApplication);
   EndCoreAtExit(m_pCore.get());  // the display may go away without a word
   if (HasControls() && m_pCore->Store().Profiles() != nullptr) {
     m_pPanel->FillApplicationList();
@@ -276,7 +276,7 @@ void CMainDialog::Initialise() {
 
 void CMainDialog::StartWatching() {
   m_pForeground->SetListener([this](const platform::ForegroundWindow& front) {
-    m_pCore->CheckForegroundWindow(front.nWindow, front.nPid, front.nStartTime);
+    m_pCore->CheckForegroundWindow(front.nWindow, front.nPid, front.nStartTime, front.sApplication);
   });
   if (m_pForeground->Fd() >= 0) {
     m_pForegroundNotifier = std::make_unique<QSocketNotifier>(m_pForeground->Fd(), QSocketNotifier::Read);

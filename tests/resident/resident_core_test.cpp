@@ -212,8 +212,8 @@ class ResidentCoreTest : public ::testing::Test {
       }
     }
   }
-  void Front(std::uint64_t nWindow, int nPid, std::uint64_t nStartTime = 0) {
-    m_pCore->CheckForegroundWindow(nWindow, nPid, nStartTime);
+  void Front(std::uint64_t nWindow, int nPid, std::uint64_t nStartTime = 0, const std::string& sApplication = {}) {
+    m_pCore->CheckForegroundWindow(nWindow, nPid, nStartTime, sApplication);
     Pump();
   }
   std::string CurrentExe() const {
@@ -641,6 +641,27 @@ TEST_F(ResidentCoreTest, ANewProgramInAReusedWindowIdOrUnderAReusedPidChoosesAga
   Front(2, 202, 9500);
   Front(4, 202, 9500);
   EXPECT_TRUE(m_handled.empty());
+}
+
+TEST_F(ResidentCoreTest, ABackendThatKnowsNoPidNamesTheApplicationItself) {
+  Process(202, "MPV");
+  Start({Record("KDENLIVE", "Kdenlive", 0), Record("MPV", "mpv", 0), Record("", "Any", PF_FALLBACK)}, 1, 0);
+  Front(2, 0, 0, "MPV");
+  EXPECT_EQ(CurrentExe(), "MPV");
+  // Another window of the same application, then another application in the same window
+  // id: only the second chooses again.
+  m_handled.clear();
+  Front(3, 0, 0, "MPV");
+  EXPECT_TRUE(m_handled.empty());
+  Front(3, 0, 0, "KDENLIVE");
+  EXPECT_EQ(CurrentExe(), "KDENLIVE");
+  EXPECT_FALSE(m_pCore->Self());
+  // A pid says more than a name: the process is asked, not the name taken.
+  Front(4, 202, 0, "KDENLIVE");
+  EXPECT_EQ(CurrentExe(), "MPV");
+  // Nothing known at all: the fallback.
+  Front(5, 0, 0, "");
+  EXPECT_EQ(CurrentExe(), "");
 }
 
 TEST_F(ResidentCoreTest, SelectorsToggleTheLiveFlagsAndTheTipAndBitsFollow) {

@@ -26,6 +26,21 @@ std::unique_ptr<ForegroundTracker> CreateSwayForegroundTracker(const char*, std:
   return nullptr;
 }
 #endif
+#if !ORB_WITH_WLR_FOREGROUND
+bool WlrForegroundTrackerBuilt() { return false; }
+std::unique_ptr<ForegroundTracker> CreateWlrForegroundTracker(const char*, std::string* pError) {
+  *pError = "this build has no wlroots foreground tracker";
+  return nullptr;
+}
+#endif
+
+#if !ORB_WITH_HYPRLAND_FOREGROUND
+bool HyprlandForegroundTrackerBuilt() { return false; }
+std::unique_ptr<ForegroundTracker> CreateHyprlandForegroundTracker(const std::string&, std::string* pError) {
+  *pError = "this build has no Hyprland foreground tracker";
+  return nullptr;
+}
+#endif
 
 #if !ORB_WITH_KWIN
 bool KWinForegroundTrackerBuilt() { return false; }
@@ -58,6 +73,65 @@ std::unique_ptr<ForegroundTracker> CreateSway(std::string* pReason) {
   return CreateSwayForegroundTracker(pSocket, pReason);
 }
 
+std::unique_ptr<ForegroundTracker> CreateWlr(std::string* pReason) {
+  const char* pDisplay = SessionEnv("WAYLAND_DISPLAY");
+  if (pDisplay == nullptr) {
+    *pReason = "no Wayland display (WAYLAND_DISPLAY is not set)";
+    return nullptr;
+  }
+  return CreateWlrForegroundTracker(pDisplay, pReason);
+}
+
+// Hyprland keeps its sockets under the runtime directory, older releases under /tmp.
+std::unique_ptr<ForegroundTracker> CreateHyprland(std::string* pReason) {
+  const char* pSignature = SessionEnv("HYPRLAND_INSTANCE_SIGNATURE");
+  if (pSignature == nullptr) {
+    *pReason = "no Hyprland instance (HYPRLAND_INSTANCE_SIGNATURE is not set)";
+    return nullptr;
+  }
+  if (std::strchr(pSignature, '/') != nullptr || std::strcmp(pSignature, "..") == 0) {
+    *pReason = "HYPRLAND_INSTANCE_SIGNATURE is not a plain name";
+    return nullptr;
+  }
+  std::string firstReason;
+  if (const char* pRuntime = SessionEnv("XDG_RUNTIME_DIR")) {
+    if (auto pTracker = CreateHyprlandForegroundTracker(std::string(pRuntime) + "/hypr/" + pSignature, &firstReason)) {
+      return pTracker;
+    }
+  }
+  if (auto pTracker = CreateHyprlandForegroundTracker(std::string("/tmp/hypr/") + pSignature, pReason)) {
+    return pTracker;
+  }
+  if (!firstReason.empty()) *pReason = firstReason;
+  return nullptr;
+}
+
+std::unique_ptr<ForegroundTracker> CreateKWin(std::string* pReason) {
+  return CreateKWinForegroundTracker(CreateX11WindowPidLookup(), pReason);
+}
+
+std::unique_ptr<ForegroundTracker> CreateGnome(std::string* pReason) { return CreateGnomeForegroundTracker(pReason); }
+
+// The backends a name forces, and the order a Wayland session tries them in.
+struct Backend {
+  const char* pName;
+  std::unique_ptr<ForegroundTracker> (*create)(std::string* pReason);
+};
+constexpr Backend kWaylandBackends[] = {{"kwin", &CreateKWin},
+                                        {"gnome", &CreateGnome},
+                                        {"hyprland", &CreateHyprland},
+                                        {"sway", &CreateSway},
+                                        {"wlr", &CreateWlr}};
+
+// The desktops whose backend is tried only where they run, rather than named as missing
+// everywhere else.
+bool RunsHere(const Backend& backend) {
+  if (backend.create == &CreateKWin) return CurrentDesktopIncludes("KDE");
+  if (backend.create == &CreateGnome) return CurrentDesktopIncludes("GNOME");
+  if (backend.create == &CreateHyprland) return SessionEnv("HYPRLAND_INSTANCE_SIGNATURE") != nullptr;
+  return true;
+}
+
 std::unique_ptr<ForegroundTracker> Chosen(std::unique_ptr<ForegroundTracker> pTracker) {
   WriteLog("Foreground: %s\r\n", pTracker->Name().c_str());
   return pTracker;
@@ -65,6 +139,8 @@ std::unique_ptr<ForegroundTracker> Chosen(std::unique_ptr<ForegroundTracker> pTr
 
 std::unique_ptr<ForegroundTracker> NoneAvailable(const std::string& reason) {
   WriteLog("Foreground: none (%s)\r\n", reason.c_str());
+  // Said once: every profile choice from now on falls to the fallback profile.
+  WriteLog("ForegroundTracker: no application is known\r\n");
   return std::make_unique<NullForegroundTracker>();
 }
 
@@ -81,35 +157,28 @@ std::unique_ptr<ForegroundTracker> SelectForegroundTracker() {
       auto pTracker = CreateX11ForegroundTracker(&reason);
       return pTracker ? Chosen(std::move(pTracker)) : NoneAvailable("ORB_FOREGROUND=x11: " + reason);
     }
-    if (std::strcmp(pForced, "sway") == 0) {
-      auto pTracker = CreateSway(&reason);
-      return pTracker ? Chosen(std::move(pTracker)) : NoneAvailable("ORB_FOREGROUND=sway: " + reason);
+    for (const Backend& backend : kWaylandBackends) {
+      if (std::strcmp(pForced, backend.pName) == 0) {
+        auto pTracker = backend.create(&reason);
+        return pTracker ? Chosen(std::move(pTracker))
+                        : NoneAvailable(std::string("ORB_FOREGROUND=") + backend.pName + ": " + reason);
+      }
     }
-    if (std::strcmp(pForced, "kwin") == 0) {
-      auto pTracker = CreateKWinForegroundTracker(CreateX11WindowPidLookup(), &reason);
-      return pTracker ? Chosen(std::move(pTracker)) : NoneAvailable("ORB_FOREGROUND=kwin: " + reason);
-    }
-    if (std::strcmp(pForced, "gnome") == 0) {
-      auto pTracker = CreateGnomeForegroundTracker(&reason);
-      return pTracker ? Chosen(std::move(pTracker)) : NoneAvailable("ORB_FOREGROUND=gnome: " + reason);
-    }
-    WriteLog("Foreground: ORB_FOREGROUND=\"%s\" is none of x11, sway, kwin, gnome, none; choosing as usual\r\n",
+    WriteLog("Foreground: ORB_FOREGROUND=\"%s\" is none of x11, kwin, gnome, hyprland, sway, wlr, none; choosing as "
+             "usual\r\n",
              pForced);
   }
   if (IsWaylandSession()) {
     // The X server of a Wayland session is XWayland: an X11 tracker would see its windows
     // only, and call every native window "none". The session's own backend or nothing.
     const char* pDesktop = SessionEnv("XDG_CURRENT_DESKTOP");
-    if (CurrentDesktopIncludes("KDE")) {
-      if (auto pTracker = CreateKWinForegroundTracker(CreateX11WindowPidLookup(), &reason)) {
+    for (const Backend& backend : kWaylandBackends) {
+      if (!RunsHere(backend)) continue;
+      std::string why;
+      if (auto pTracker = backend.create(&why)) {
         return Chosen(std::move(pTracker));
       }
-    } else if (CurrentDesktopIncludes("GNOME")) {
-      if (auto pTracker = CreateGnomeForegroundTracker(&reason)) {
-        return Chosen(std::move(pTracker));
-      }
-    } else if (auto pTracker = CreateSway(&reason)) {
-      return Chosen(std::move(pTracker));
+      reason += (reason.empty() ? "" : "; ") + why;
     }
     return NoneAvailable(std::string("Wayland session") + (pDesktop != nullptr ? std::string(" of ") + pDesktop : "") +
                          ": " + reason);

@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 
 #include "base/unique_fd.h"
 
@@ -19,9 +20,16 @@ namespace orb::platform {
 // gives a new client the ids of one that just closed, pids come round again), so the
 // front changes when any of the three does.
 struct ForegroundWindow {
+  ForegroundWindow() = default;
+  ForegroundWindow(std::uint64_t nWindowId, int nProcess, std::uint64_t nStart = 0, std::string application = {})
+      : nWindow(nWindowId), nPid(nProcess), nStartTime(nStart), sApplication(std::move(application)) {}
+
   std::uint64_t nWindow = 0;     // the backend's window id; 0: no window in front
   int nPid = 0;                  // 0: unknown (a remote client, a server that cannot tell)
   std::uint64_t nStartTime = 0;  // the process's start time (process_start.h); 0: unknown
+  // A backend that knows no pid names the application itself, as GetAppInfo names an
+  // executable (upper case); "" when the pid says it.
+  std::string sApplication;
 
   bool operator==(const ForegroundWindow&) const = default;
 };
@@ -125,12 +133,30 @@ bool GnomeForegroundTrackerBuilt();
 // made for the running shell's version, the command that enables it).
 bool GnomeShellExtensionAnswers(std::string* pAdvice);
 
+// The wlroots backend (CMake option ORB_WITH_WLR_FOREGROUND): its own Wayland connection
+// (pDisplayName as WAYLAND_DISPLAY; null: that variable), following the compositor's list
+// of top-level windows. No pid comes with a window: the front names its application
+// (sApplication) from the app_id's desktop entry, except for this program's own window,
+// which gets this process's pid. Null, with the reason in *pError, when the compositor
+// offers no such list.
+std::unique_ptr<ForegroundTracker> CreateWlrForegroundTracker(const char* pDisplayName, std::string* pError);
+bool WlrForegroundTrackerBuilt();
+
+// The Hyprland backend (CMake option ORB_WITH_HYPRLAND_FOREGROUND): its event socket
+// (socketDir/.socket2.sock) for each change of the active window, its request socket
+// (socketDir/.socket.sock) for that window's pid. Null, with the reason in *pError, when
+// either does not answer as Hyprland's.
+std::unique_ptr<ForegroundTracker> CreateHyprlandForegroundTracker(const std::string& socketDir, std::string* pError);
+bool HyprlandForegroundTrackerBuilt();
+
 // Start-up choice, written to the log ("Foreground: X11", "Foreground: none (why)").
-// ORB_FOREGROUND=x11|sway|kwin|gnome|none forces one. Otherwise, in a Wayland session
-// (XDG_SESSION_TYPE or WAYLAND_DISPLAY says so), the session's own backend when it answers
-// (sway, by SWAYSOCK; KWin or GNOME, when XDG_CURRENT_DESKTOP names KDE or GNOME), else none: there the X server is XWayland, which sees only some windows. In
-// any other session X11 when it works. Never null: with no backend it returns a
-// NullForegroundTracker.
+// ORB_FOREGROUND=x11|kwin|gnome|hyprland|sway|wlr|none forces one. Otherwise, in a Wayland
+// session (XDG_SESSION_TYPE or WAYLAND_DISPLAY says so), the first of the session's own
+// backends that answers: KWin where XDG_CURRENT_DESKTOP names KDE, GNOME Shell where it
+// names GNOME, Hyprland where HYPRLAND_INSTANCE_SIGNATURE is set, sway (by SWAYSOCK), the
+// wlroots toplevel list; else none: there the X server is XWayland, which sees only some
+// windows. In any other session X11 when it works. Never null: with no backend it returns
+// a NullForegroundTracker.
 std::unique_ptr<ForegroundTracker> SelectForegroundTracker();
 
 }  // namespace orb::platform

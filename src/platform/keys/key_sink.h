@@ -71,7 +71,9 @@ class RecordingKeySink final : public KeySink {
 // ORB_WITH_WAYLAND_KEYS). Each returns null and says why in *pReason when it cannot work
 // here. The Wayland one is a virtual keyboard of the compositor on $WAYLAND_DISPLAY.
 std::unique_ptr<KeySink> CreateXTestKeySink(const char* pDisplayName, std::string* pReason);
-std::unique_ptr<KeySink> CreateUinputKeySink(std::string* pReason);
+// uinput sends positions: sessionKeymap is the XKB keymap text the session types with (as
+// WaylandSessionKeymap gives it); "" takes the layout from the system's configuration.
+std::unique_ptr<KeySink> CreateUinputKeySink(std::string* pReason, const std::string& sessionKeymap = {});
 std::unique_ptr<KeySink> CreateWaylandKeySink(std::string* pReason);
 // KWin's fake_input on $WAYLAND_DISPLAY, keys placed by the session's active layout.
 std::unique_ptr<KeySink> CreateKWinKeySink(std::string* pReason);
@@ -79,6 +81,9 @@ bool KWinKeySinkBuilt();
 // The GNOME one is a session of mutter's remote desktop service on the session bus.
 std::unique_ptr<KeySink> CreateGnomeKeySink(std::string* pReason);
 bool GnomeKeySinkBuilt();
+// The keymap the compositor on $WAYLAND_DISPLAY gives its clients' keyboards: the layout the
+// user types with. "" with the reason when there is none to have (no keyboard on the seat).
+std::string WaylandSessionKeymap(std::string* pReason);
 bool XTestKeySinkBuilt();
 bool UinputKeySinkBuilt();
 bool WaylandKeySinkBuilt();
@@ -93,6 +98,11 @@ bool ReleaseKeysLeftDown(const std::string& sink, const std::string& target, con
 bool ReleaseKWinKeys(const std::string& target, const std::vector<std::uint16_t>& codes, std::string* pError);
 // XTest's part: a connection of its own to the display `target`.
 bool ReleaseXTestKeys(const std::string& target, const std::vector<std::uint16_t>& codes, std::string* pError);
+// The Wayland virtual keyboard's part: a virtual keyboard of its own on the compositor at
+// `target` (a socket path), releasing the keycodes of our keymap.
+bool ReleaseWaylandKeys(const std::string& target, const std::vector<std::uint16_t>& codes, std::string* pError);
+// How the Wayland sink names itself in the held-key record (its Name() is too long there).
+inline constexpr const char* kWaylandHeldKeysName = "Wayland";
 
 // Start-up choice: ORB_KEYS=xtest|uinput|wayland|kwin|gnome|record forces one. Otherwise,
 // in a Wayland session (XDG_SESSION_TYPE or WAYLAND_DISPLAY says so), KWin's fake_input when

@@ -1,4 +1,6 @@
 // Which key sink the program uses: chosen once at start-up and written to the log.
+#include <unistd.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -23,7 +25,7 @@ bool ReleaseXTestKeys(const std::string&, const std::vector<std::uint16_t>&, std
 #endif
 #if !ORB_WITH_UINPUT
 bool UinputKeySinkBuilt() { return false; }
-std::unique_ptr<KeySink> CreateUinputKeySink(std::string* pReason) {
+std::unique_ptr<KeySink> CreateUinputKeySink(std::string* pReason, const std::string&) {
   *pReason = "this build has no uinput output";
   return nullptr;
 }
@@ -33,6 +35,14 @@ bool WaylandKeySinkBuilt() { return false; }
 std::unique_ptr<KeySink> CreateWaylandKeySink(std::string* pReason) {
   *pReason = "this build has no Wayland key output";
   return nullptr;
+}
+bool ReleaseWaylandKeys(const std::string&, const std::vector<std::uint16_t>&, std::string* pError) {
+  *pError = "this build has no Wayland key output";
+  return false;
+}
+std::string WaylandSessionKeymap(std::string* pReason) {
+  *pReason = "this build has no Wayland client";
+  return {};
 }
 #endif
 #if !ORB_WITH_KWIN
@@ -70,6 +80,19 @@ std::unique_ptr<KeySink> Chosen(std::unique_ptr<KeySink> pSink) {
   return pSink;
 }
 
+// In a Wayland session the compositor says which layout the user types with; elsewhere
+// the system's configuration does (the uinput sink reads it itself).
+std::unique_ptr<KeySink> CreateUinput(std::string* pReason) {
+  std::string keymap;
+  // Not worth a connection when the device cannot be made anyway.
+  if (IsWaylandSession() && ::access("/dev/uinput", W_OK) == 0) {
+    std::string why;
+    keymap = WaylandSessionKeymap(&why);
+    if (keymap.empty()) WriteLog("SelectKeySink: no keymap from the compositor (%s)\r\n", why.c_str());
+  }
+  return CreateUinputKeySink(pReason, keymap);
+}
+
 std::unique_ptr<KeySink> NoneAvailable(const std::string& reason) {
   WriteLog("SelectKeySink: no key output is available (%s); key strokes are dropped\r\n", reason.c_str());
   SetReason("No key output is available: " + reason + ".");
@@ -90,7 +113,7 @@ std::unique_ptr<KeySink> SelectKeySink(const Clock& clock) {
       return pSink ? Chosen(std::move(pSink)) : NoneAvailable("ORB_KEYS=xtest: " + reason);
     }
     if (std::strcmp(pForced, "uinput") == 0) {
-      auto pSink = CreateUinputKeySink(&reason);
+      auto pSink = CreateUinput(&reason);
       return pSink ? Chosen(std::move(pSink)) : NoneAvailable("ORB_KEYS=uinput: " + reason);
     }
     if (std::strcmp(pForced, "wayland") == 0) {
@@ -131,7 +154,7 @@ std::unique_ptr<KeySink> SelectKeySink(const Clock& clock) {
       return Chosen(std::move(pSink));
     }
     tried += reason + "; ";
-    if (auto pSink = CreateUinputKeySink(&reason)) {
+    if (auto pSink = CreateUinput(&reason)) {
       return Chosen(std::move(pSink));
     }
     tried += reason + "; ";
@@ -155,7 +178,7 @@ std::unique_ptr<KeySink> SelectKeySink(const Clock& clock) {
   } else {
     tried = "no X display (DISPLAY is not set); ";
   }
-  if (auto pSink = CreateUinputKeySink(&reason)) {
+  if (auto pSink = CreateUinput(&reason)) {
     return Chosen(std::move(pSink));
   }
   return NoneAvailable(tried + reason);
@@ -171,6 +194,9 @@ bool ReleaseKeysLeftDown(const std::string& sink, const std::string& target, con
   }
   if (sink == "KWin fake input") {
     return ReleaseKWinKeys(target, codes, pError);
+  }
+  if (sink == kWaylandHeldKeysName) {
+    return ReleaseWaylandKeys(target, codes, pError);
   }
   // uinput: the kernel lets the keys go as the device goes. GNOME: mutter lets the keys
   // of a remote desktop session go when the session ends, which it does as soon as its

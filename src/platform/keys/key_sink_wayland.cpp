@@ -4,9 +4,13 @@
 // symbol the profile names. The compositor takes the modifiers only as we state them, so
 // an XKB state of ours follows every key and its changes are sent along.
 //
-// Keys down are counted per connection. When the connection ends the compositor lets go
-// of what its keyboard held; a release that comes afterwards is dropped (it would go to a
-// keyboard that never pressed it) and the next press connects anew.
+// Keys down are counted per connection. A compositor need not let go of what a virtual
+// keyboard held when its connection ends (the focused client then keeps the key down and
+// repeats it), so keys down are marked in the held-key record like XTest's: when our
+// connection breaks, what was down is released on a new one; when the program ends
+// however it ends, the key guard does it with a keyboard of its own (ReleaseWaylandKeys).
+// A release that comes after a broken connection is dropped, and the next press connects
+// anew.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/mman.h>
@@ -20,9 +24,12 @@
 #include <cstring>
 #include <ctime>
 #include <mutex>
+#include <string>
+#include <vector>
 
 #include "base/unique_fd.h"
 #include "base/write_log.h"
+#include "platform/keys/held_keys.h"
 #include "platform/keys/key_sink.h"
 #include "platform/keys/wayland_keymap.h"
 #include "virtual-keyboard-unstable-v1-client-protocol.h"
@@ -76,10 +83,28 @@ struct Connection {
   }
 };
 
+// The display a connection with no name reaches, as a path that still names it from
+// another process (the key guard) or another start.
+std::string DisplayPath() {
+  const char* pName = std::getenv("WAYLAND_DISPLAY");
+  const std::string name = pName != nullptr && *pName != '\0' ? pName : "wayland-0";
+  if (name.front() == '/') return name;
+  const char* pRuntime = std::getenv("XDG_RUNTIME_DIR");
+  return pRuntime != nullptr && *pRuntime != '\0' ? std::string(pRuntime) + "/" + name : name;
+}
+
 class WaylandKeySink final : public KeySink {
  public:
-  WaylandKeySink(VirtualKeyboardKeymap keymap, xkb_context* pContext, xkb_keymap* pXkbMap)
-      : m_keymap(std::move(keymap)), m_pContext(pContext), m_pXkbMap(pXkbMap) {}
+  // pHeld: the record the keys down are marked in (null: none kept). display: where to
+  // connect ("" for WAYLAND_DISPLAY).
+  WaylandKeySink(VirtualKeyboardKeymap keymap, xkb_context* pContext, xkb_keymap* pXkbMap, HeldKeyRecord* pHeld,
+                 std::string display)
+      : m_keymap(std::move(keymap)), m_pContext(pContext), m_pXkbMap(pXkbMap), m_pHeld(pHeld),
+        m_display(std::move(display)) {
+    if (m_pHeld != nullptr) {
+      m_pHeld->SetSink(kWaylandHeldKeysName, DisplayPath());
+    }
+  }
 
   ~WaylandKeySink() override {
     std::lock_guard lock(m_m);
@@ -112,6 +137,17 @@ class WaylandKeySink final : public KeySink {
 
   const char* Name() const override { return "Wayland virtual keyboard"; }
 
+  // Releases keys another keyboard left down, on this one's connection: a release needs no
+  // press of its own, the compositor passes it to the client in front.
+  void ReleaseCodes(const std::vector<std::uint16_t>& codes) {
+    std::lock_guard lock(m_m);
+    for (const std::uint16_t nKeycode : codes) {
+      if (nKeycode > 8 && nKeycode < m_down.size()) m_down.set(nKeycode);
+    }
+    ReleaseAllDown();
+    ClearModifiers();
+  }
+
  private:
   void Press(std::uint8_t nVk) {
     const std::uint16_t nKeycode = m_keymap.keycode[nVk];
@@ -135,6 +171,8 @@ class WaylandKeySink final : public KeySink {
       m_blConnectFailLogged = false;
       WriteLog("WaylandKeySink: connected again\r\n");
     }
+    // Marked before it goes down, so that no instant leaves a key down unrecorded.
+    if (m_pHeld != nullptr) m_pHeld->MarkDown(nKeycode);
     m_down.set(nKeycode);
     SendKey(nKeycode, /*blDown=*/true);
   }
@@ -145,8 +183,12 @@ class WaylandKeySink final : public KeySink {
     if (nKeycode == 0 || !m_down.test(nKeycode)) {
       return;
     }
-    m_down.reset(nKeycode);
-    SendKey(nKeycode, /*blDown=*/false);
+    // Still counted down while it is sent: a connection that breaks under it has it
+    // released on the next one.
+    if (SendKey(nKeycode, /*blDown=*/false)) {
+      m_down.reset(nKeycode);
+      if (m_pHeld != nullptr) m_pHeld->MarkUp(nKeycode);
+    }
   }
 
   // Every key still down goes up, on its own connection. For the end of the program.
@@ -154,13 +196,24 @@ class WaylandKeySink final : public KeySink {
     for (std::size_t nKeycode = 0; nKeycode < m_down.size() && m_connection.pDisplay != nullptr; ++nKeycode) {
       if (m_down.test(nKeycode)) {
         m_down.reset(nKeycode);
-        SendKey(static_cast<std::uint16_t>(nKeycode), /*blDown=*/false);
+        if (SendKey(static_cast<std::uint16_t>(nKeycode), /*blDown=*/false) && m_pHeld != nullptr) {
+          m_pHeld->MarkUp(static_cast<std::uint16_t>(nKeycode));
+        }
       }
     }
     m_down.reset();
   }
 
-  void SendKey(std::uint16_t nKeycode, bool blDown) {
+  // A fresh keyboard's state knows nothing of the modifiers another one left in the client:
+  // after releasing another's keys, none is down, said outright.
+  void ClearModifiers() {
+    if (m_connection.pDisplay == nullptr) return;
+    zwp_virtual_keyboard_v1_modifiers(m_connection.pKeyboard, 0, 0, 0, 0);
+    if (!Flush()) Lost();
+  }
+
+  // False when the connection broke on the way (the key's state then is what Lost made it).
+  bool SendKey(std::uint16_t nKeycode, bool blDown) {
     Connection& c = m_connection;
     zwp_virtual_keyboard_v1_key(c.pKeyboard, NowMs(), nKeycode - 8u,
                                 blDown ? WL_KEYBOARD_KEY_STATE_PRESSED : WL_KEYBOARD_KEY_STATE_RELEASED);
@@ -174,7 +227,9 @@ class WaylandKeySink final : public KeySink {
     }
     if (!Flush()) {
       Lost();
+      return false;
     }
+    return true;
   }
 
   // Sends what is queued and reads what the compositor said meanwhile (without waiting),
@@ -227,21 +282,38 @@ class WaylandKeySink final : public KeySink {
     wl_callback_destroy(pCallback);
   }
 
-  // The connection ended under us: the compositor has let go of our keyboard's keys.
+  // The connection ended under us. The compositor may keep its keyboard's keys down in
+  // the client in front: they are released on a new connection when one can be made, and
+  // stay in the record for the guard or the next start when not.
   void Lost() {
     const int nError = wl_display_get_error(m_connection.pDisplay);
-    WriteLog("WaylandKeySink: the compositor connection ended (%s); keys down on it are released by the compositor\r\n",
-             std::strerror(nError != 0 ? nError : EPIPE));
-    m_down.reset();
+    WriteLog("WaylandKeySink: the compositor connection ended (%s)\r\n", std::strerror(nError != 0 ? nError : EPIPE));
     m_connection.Close();
+    const std::bitset<256> down = m_down;
+    m_down.reset();
+    // A connection that breaks again while releasing is not tried a third time.
+    if (down.none() || m_blReleasingLost) return;
+    std::string reason;
+    if (!Connect(&reason)) {
+      WriteLog("WaylandKeySink: %zu key(s) down could not be released: %s\r\n", down.count(), reason.c_str());
+      return;
+    }
+    m_down = down;
+    const std::size_t nCount = down.count();
+    m_blReleasingLost = true;
+    ReleaseAllDown();
+    ClearModifiers();
+    m_blReleasingLost = false;
+    WriteLog("WaylandKeySink: released %zu key(s) down on a new connection\r\n", nCount);
   }
 
   bool Connect(std::string* pReason) {
     Connection& c = m_connection;
-    c.pDisplay = wl_display_connect(nullptr);
+    c.pDisplay = wl_display_connect(m_display.empty() ? nullptr : m_display.c_str());
     if (c.pDisplay == nullptr) {
       const char* pName = std::getenv("WAYLAND_DISPLAY");
-      *pReason = std::string("cannot connect to the Wayland display \"") + (pName != nullptr ? pName : "wayland-0") +
+      *pReason = std::string("cannot connect to the Wayland display \"") +
+                 (!m_display.empty() ? m_display.c_str() : pName != nullptr ? pName : "wayland-0") +
                  "\": " + std::strerror(errno);
       return false;
     }
@@ -287,18 +359,23 @@ class WaylandKeySink final : public KeySink {
   const VirtualKeyboardKeymap m_keymap;
   xkb_context* m_pContext;
   xkb_keymap* m_pXkbMap;  // the same keymap, for our own modifier state
+  HeldKeyRecord* const m_pHeld;
+  const std::string m_display;
   std::mutex m_m;
   Connection m_connection;
   std::bitset<256> m_down;  // keycodes down on the current connection
   std::bitset<256> m_logged;
   bool m_blConnectFailLogged = false;
+  bool m_blReleasingLost = false;
 };
 
 }  // namespace
 
 bool WaylandKeySinkBuilt() { return true; }
 
-std::unique_ptr<KeySink> CreateWaylandKeySink(std::string* pReason) {
+namespace {
+
+std::unique_ptr<WaylandKeySink> MakeSink(HeldKeyRecord* pHeld, const std::string& display, std::string* pReason) {
   VirtualKeyboardKeymap keymap;
   if (!BuildVirtualKeyboardKeymap(&keymap, pReason)) {
     return nullptr;
@@ -313,11 +390,86 @@ std::unique_ptr<KeySink> CreateWaylandKeySink(std::string* pReason) {
     *pReason = "xkbcommon could not read back our keymap";
     return nullptr;
   }
-  auto pSink = std::make_unique<WaylandKeySink>(std::move(keymap), pContext, pXkbMap);
+  auto pSink = std::make_unique<WaylandKeySink>(std::move(keymap), pContext, pXkbMap, pHeld, display);
   if (!pSink->Start(pReason)) {
     return nullptr;
   }
   return pSink;
+}
+
+}  // namespace
+
+std::unique_ptr<KeySink> CreateWaylandKeySink(std::string* pReason) {
+  return MakeSink(HeldKeyRecord::Installed(), "", pReason);
+}
+
+std::string WaylandSessionKeymap(std::string* pReason) {
+  struct Query {
+    wl_seat* pSeat = nullptr;
+    std::string keymap;
+    bool blAnswered = false;
+  } query;
+  static constexpr wl_registry_listener kRegistry{
+      [](void* pData, wl_registry* pRegistry, std::uint32_t nName, const char* pInterface, std::uint32_t) {
+        auto* pQuery = static_cast<Query*>(pData);
+        if (std::strcmp(pInterface, wl_seat_interface.name) == 0 && pQuery->pSeat == nullptr) {
+          pQuery->pSeat = static_cast<wl_seat*>(wl_registry_bind(pRegistry, nName, &wl_seat_interface, 1));
+        }
+      },
+      [](void*, wl_registry*, std::uint32_t) {}};
+  static constexpr wl_keyboard_listener kKeyboard{
+      [](void* pData, wl_keyboard*, std::uint32_t nFormat, std::int32_t nFd, std::uint32_t nSize) {
+        auto* pQuery = static_cast<Query*>(pData);
+        UniqueFd fd(nFd);
+        pQuery->blAnswered = true;
+        // A keymap is some tens of kilobytes; anything far larger is not one.
+        if (nFormat != WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1 || nSize == 0 || nSize > 16u * 1024 * 1024) return;
+        void* pMap = ::mmap(nullptr, nSize, PROT_READ, MAP_PRIVATE, fd.Get(), 0);
+        if (pMap == MAP_FAILED) return;
+        const char* pText = static_cast<const char*>(pMap);
+        pQuery->keymap.assign(pText, ::strnlen(pText, nSize));
+        ::munmap(pMap, nSize);
+      },
+      [](void*, wl_keyboard*, std::uint32_t, wl_surface*, wl_array*) {},
+      [](void*, wl_keyboard*, std::uint32_t, wl_surface*) {},
+      [](void*, wl_keyboard*, std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t) {},
+      [](void*, wl_keyboard*, std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t) {},
+      [](void*, wl_keyboard*, std::int32_t, std::int32_t) {}};
+
+  wl_display* pDisplay = wl_display_connect(nullptr);
+  if (pDisplay == nullptr) {
+    *pReason = std::string("cannot connect to the Wayland display: ") + std::strerror(errno);
+    return {};
+  }
+  wl_registry* pRegistry = wl_display_get_registry(pDisplay);
+  wl_registry_add_listener(pRegistry, &kRegistry, &query);
+  wl_keyboard* pKeyboard = nullptr;
+  if (wl_display_roundtrip(pDisplay) >= 0 && query.pSeat != nullptr) {
+    pKeyboard = wl_seat_get_keyboard(query.pSeat);
+    wl_keyboard_add_listener(pKeyboard, &kKeyboard, &query);
+    // The keymap comes right after the keyboard is made, or not at all (no keyboard there).
+    wl_display_roundtrip(pDisplay);
+  }
+  if (query.pSeat == nullptr) {
+    *pReason = "the Wayland compositor has no seat";
+  } else if (query.keymap.empty()) {
+    *pReason = query.blAnswered ? "the compositor's keymap could not be read" : "the seat has no keyboard";
+  }
+  if (pKeyboard != nullptr) wl_keyboard_destroy(pKeyboard);
+  if (query.pSeat != nullptr) wl_seat_destroy(query.pSeat);
+  wl_registry_destroy(pRegistry);
+  wl_display_disconnect(pDisplay);
+  return query.keymap;
+}
+
+bool ReleaseWaylandKeys(const std::string& target, const std::vector<std::uint16_t>& codes, std::string* pError) {
+  // Our keymap is the one the codes were pressed under: the same keycodes, the same keys.
+  auto pSink = MakeSink(nullptr, target, pError);
+  if (!pSink) {
+    return false;
+  }
+  pSink->ReleaseCodes(codes);
+  return true;  // the sink's end waits until the compositor has taken the releases
 }
 
 }  // namespace orb::platform

@@ -78,6 +78,7 @@ void Session(Report& report) {
   if (!Env("WAYLAND_DISPLAY").empty()) line += ", WAYLAND_DISPLAY=" + Env("WAYLAND_DISPLAY");
   if (!Env("DISPLAY").empty()) line += ", DISPLAY=" + Env("DISPLAY");
   if (!Env("SWAYSOCK").empty()) line += ", SWAYSOCK set";
+  if (!Env("HYPRLAND_INSTANCE_SIGNATURE").empty()) line += ", HYPRLAND_INSTANCE_SIGNATURE set";
   report.Info(line);
 }
 
@@ -91,20 +92,29 @@ void Foreground(Report& report, const LogLines& log) {
   }
   if (name != "none") {
     report.Ok("application in front: " + name + " (profiles follow the window in front)");
+    if (name == "wlr") {
+      report.Info("this compositor tells no pid: an application is named by its app_id's desktop entry (its Exec "
+                  "program), so a Windows program under Wine is known by its loader, not its .exe");
+    }
     return;
   }
   const std::string reason = log.After("Foreground: none (");
   const std::string why = reason.empty() ? std::string() : reason.substr(0, reason.size() - 1);
   std::string how = "start orb inside your desktop session, so that it has its DISPLAY or WAYLAND_DISPLAY";
   if (why.find("Wayland session") != std::string::npos) {
-    how = Env("XDG_CURRENT_DESKTOP").find("sway") != std::string::npos
-              ? "start orb from sway (exec in its config), so that it inherits SWAYSOCK"
-          : platform::CurrentDesktopIncludes("KDE")
-              ? "start orb inside the Plasma session, which gives it the session bus where KWin's scripting answers"
-          : platform::CurrentDesktopIncludes("GNOME")
-              ? "start orb inside your GNOME session, so that it reaches GNOME Shell on the session bus"
-              : "this desktop is not yet supported on Wayland: only the fallback profile plays "
-                "(log in to an X11 session, or use sway, KDE Plasma or GNOME)";
+    const std::string desktop = Env("XDG_CURRENT_DESKTOP");
+    if (desktop.find("sway") != std::string::npos) {
+      how = "start orb from sway (exec in its config), so that it inherits SWAYSOCK";
+    } else if (desktop.find("Hyprland") != std::string::npos) {
+      how = "start orb from Hyprland (exec-once in its config), so that it inherits HYPRLAND_INSTANCE_SIGNATURE";
+    } else if (platform::CurrentDesktopIncludes("KDE")) {
+      how = "start orb inside the Plasma session, which gives it the session bus where KWin's scripting answers";
+    } else if (platform::CurrentDesktopIncludes("GNOME")) {
+      how = "start orb inside your GNOME session, so that it reaches GNOME Shell on the session bus";
+    } else {
+      how = "this desktop is not yet supported on Wayland: only the fallback profile plays "
+            "(log in to an X11 session, or use KDE Plasma, GNOME, sway, Hyprland or another wlroots compositor)";
+    }
   }
   report.Fix("the application in front is not known (" + why + ")", how);
 }
@@ -129,8 +139,13 @@ void Keys(Report& report) {
                    : "run orb in an X11 session, or on sway or another wlroots compositor, or give your user write "
                      "access to /dev/uinput (see README, \"Wayland\")");
   }
-  report.Info(std::string("/dev/uinput: ") + (::access("/dev/uinput", W_OK) == 0 ? "writable" : "not writable") +
+  const bool blUinput = ::access("/dev/uinput", W_OK) == 0;
+  report.Info(std::string("/dev/uinput: ") + (blUinput ? "writable" : "not writable") +
               " (needed only where neither X11 nor the compositor takes our keys)");
+  if (!blUinput && name == "none") {
+    report.Info("to let your seat's user write it: sudo cp /usr/share/orb/udev/71-orb-uinput.rules "
+                "/etc/udev/rules.d/ (README, \"Wayland\", says what that allows)");
+  }
 }
 
 // Without a notification area the program still works (start it again and its window

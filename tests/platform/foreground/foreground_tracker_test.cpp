@@ -106,7 +106,7 @@ TEST(SelectForegroundTrackerTest, OrbForegroundNoneIsObeyedEvenWithADisplay) {
   ScopedEnv display("DISPLAY", ":0");
   test::LogCapture log;
   ExpectNone(SelectForegroundTracker());
-  EXPECT_EQ(log.Text(), "Foreground: none (ORB_FOREGROUND=none)\r\n");
+  EXPECT_EQ(log.Text(), "Foreground: none (ORB_FOREGROUND=none)\r\nForegroundTracker: no application is known\r\n");
 }
 
 TEST(SelectForegroundTrackerTest, WithoutADisplayThereIsNoneAndTheLogSaysWhy) {
@@ -116,7 +116,7 @@ TEST(SelectForegroundTrackerTest, WithoutADisplayThereIsNoneAndTheLogSaysWhy) {
   ScopedEnv display("DISPLAY", nullptr);
   test::LogCapture log;
   ExpectNone(SelectForegroundTracker());
-  EXPECT_EQ(log.Text(), "Foreground: none (no X display (DISPLAY is not set))\r\n");
+  EXPECT_EQ(log.Text(), "Foreground: none (no X display (DISPLAY is not set))\r\nForegroundTracker: no application is known\r\n");
 }
 
 TEST(SelectForegroundTrackerTest, AnUnknownOverrideIsLoggedAndTheUsualChoiceMade) {
@@ -127,8 +127,9 @@ TEST(SelectForegroundTrackerTest, AnUnknownOverrideIsLoggedAndTheUsualChoiceMade
   test::LogCapture log;
   ExpectNone(SelectForegroundTracker());
   EXPECT_EQ(log.Text(),
-            "Foreground: ORB_FOREGROUND=\"wayland\" is none of x11, sway, kwin, gnome, none; choosing as usual\r\n"
-            "Foreground: none (no X display (DISPLAY is not set))\r\n");
+            "Foreground: ORB_FOREGROUND=\"wayland\" is none of x11, kwin, gnome, hyprland, sway, wlr, none; choosing as usual\r\n"
+            "Foreground: none (no X display (DISPLAY is not set))\r\n"
+            "ForegroundTracker: no application is known\r\n");
 }
 
 TEST(SelectForegroundTrackerTest, ForcedX11WithoutItsServerFallsBackToNoneWithTheReason) {
@@ -138,7 +139,8 @@ TEST(SelectForegroundTrackerTest, ForcedX11WithoutItsServerFallsBackToNoneWithTh
   ExpectNone(SelectForegroundTracker());
   const std::string reason = X11ForegroundTrackerBuilt() ? "cannot open the X display \":65000\""
                                                          : "this build has no X11 foreground tracker";
-  EXPECT_EQ(log.Text(), "Foreground: none (ORB_FOREGROUND=x11: " + reason + ")\r\n");
+  EXPECT_EQ(log.Text(),
+            "Foreground: none (ORB_FOREGROUND=x11: " + reason + ")\r\nForegroundTracker: no application is known\r\n");
 }
 
 }  // namespace

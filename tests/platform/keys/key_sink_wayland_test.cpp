@@ -11,7 +11,9 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
+#include <linux/input-event-codes.h>
 #include <wayland-server.h>
+#include <xkbcommon/xkbcommon.h>
 
 #include <atomic>
 #include <chrono>
@@ -23,9 +25,14 @@
 #include <vector>
 
 #include "base/log_capture.h"
+#include "platform/keys/held_keys.h"
 #include "platform/keys/key_sink.h"
+#if ORB_TEST_UINPUT
+#include "platform/keys/uinput_layout.h"
+#endif
 #include "platform/time/clock.h"
 #include "support/scoped_env.h"
+#include "support/temp_dir.h"
 #include "virtual-keyboard-unstable-v1-server-protocol.h"
 
 namespace orb::platform {
@@ -101,6 +108,12 @@ class RecordingCompositor final {
     return Lines();
   }
 
+  // The keymap the seat's keyboard tells its clients; set before any connects.
+  void SetSessionKeymap(std::string text) { m_sessionKeymap = std::move(text); }
+
+  // No new client gets in from now on, as when the compositor itself is gone.
+  void StopListening() { ::unlink(m_path.c_str()); }
+
   // Ends every client's connection, as a compositor that goes away does.
   void DropClients() {
     const std::size_t nBefore = Lines().size();
@@ -120,7 +133,23 @@ class RecordingCompositor final {
 
   static void BindSeat(wl_client* pClient, void* pData, std::uint32_t nVersion, std::uint32_t nId) {
     static const struct wl_seat_interface kSeat = {
-        [](wl_client*, wl_resource*, std::uint32_t) {}, [](wl_client*, wl_resource*, std::uint32_t) {},
+        [](wl_client*, wl_resource*, std::uint32_t) {},
+        [](wl_client* pClient, wl_resource* pSeat, std::uint32_t nId) {
+          // A keyboard of the seat: it tells its keymap at once, when the test gave one.
+          static const struct wl_keyboard_interface kKeyboard = {
+              [](wl_client*, wl_resource* pResource) { wl_resource_destroy(pResource); }};
+          wl_resource* pKeyboard =
+              wl_resource_create(pClient, &wl_keyboard_interface, wl_resource_get_version(pSeat), nId);
+          wl_resource_set_implementation(pKeyboard, &kKeyboard, nullptr, nullptr);
+          const std::string& text = Self(pSeat)->m_sessionKeymap;
+          if (text.empty()) return;
+          const int nFd = ::memfd_create("test-keymap", MFD_CLOEXEC);
+          if (::write(nFd, text.c_str(), text.size() + 1) == static_cast<ssize_t>(text.size() + 1)) {
+            wl_keyboard_send_keymap(pKeyboard, WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1, nFd,
+                                    static_cast<std::uint32_t>(text.size() + 1));
+          }
+          ::close(nFd);
+        },
         [](wl_client*, wl_resource*, std::uint32_t) {}, [](wl_client*, wl_resource* pResource) {
           wl_resource_destroy(pResource);
         }};
@@ -169,6 +198,7 @@ class RecordingCompositor final {
 
   std::string m_dir;
   std::string m_path;
+  std::string m_sessionKeymap;
   wl_display* m_pDisplay = nullptr;
   std::atomic<bool> m_blStop{false};
   std::atomic<bool> m_blDropClients{false};
@@ -224,26 +254,75 @@ TEST_F(WaylandKeySinkTest, EachKeyGoesOutWithTheModifiersItMakesAfterOurKeymap) 
   EXPECT_EQ(From(m_compositor.WaitForLines(12), 11), (std::vector<std::string>{"destroy"}));
 }
 
-TEST_F(WaylandKeySinkTest, AConnectionThatEndsMidPlayIsNotSentStaleReleasesAndTheNextPressConnectsAnew) {
+TEST_F(WaylandKeySinkTest, AConnectionThatEndsMidPlayHasItsKeysReleasedOnANewOne) {
   std::string reason;
   auto pSink = CreateWaylandKeySink(&reason);
   ASSERT_NE(pSink, nullptr) << reason;
+  pSink->KeyEvent(kVkShift, 0x2A, false);
   pSink->KeyEvent(kVkB, 0x30, false);
-  ASSERT_EQ(m_compositor.WaitForLines(2), (std::vector<std::string>{"keymap", "key 48 down"}));
+  ASSERT_EQ(m_compositor.WaitForLines(4).size(), 4u);  // keymap, shift down, mods, B down
 
   test::LogCapture log;
-  m_compositor.DropClients();  // B is down on the keyboard that went with it
+  // Shift and B are down on the keyboard that went with the connection; a compositor may
+  // keep them down in the client in front.
+  m_compositor.DropClients();
   pSink->KeyEvent(kVkB, 0x30, true);
   EXPECT_NE(log.Text().find("WaylandKeySink: the compositor connection ended"), std::string::npos) << log.Text();
+  EXPECT_EQ(From(m_compositor.WaitForLines(9), 4),
+            (std::vector<std::string>{"dropped", "keymap", "key " + std::string(kShift) + " up", "key 48 up",
+                                      "mods 0 0 0 0"}));
+  EXPECT_NE(log.Text().find("released 2 key(s) down on a new connection"), std::string::npos) << log.Text();
 
+  // Shift's own release comes later and finds nothing down: it is not sent twice.
+  pSink->KeyEvent(kVkShift, 0x2A, true);
   pSink->KeyEvent(kVkC, 0x2E, false);
   pSink->KeyEvent(kVkC, 0x2E, true);
-  EXPECT_EQ(From(m_compositor.WaitForLines(6), 2),
-            (std::vector<std::string>{"dropped", "keymap", "key 46 down", "key 46 up"}));
-  EXPECT_NE(log.Text().find("WaylandKeySink: connected again"), std::string::npos) << log.Text();
-  // B's release never went to the new keyboard, which never pressed it.
+  EXPECT_EQ(From(m_compositor.WaitForLines(11), 9), (std::vector<std::string>{"key 46 down", "key 46 up"}));
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  EXPECT_EQ(m_compositor.Lines().size(), 6u);
+  EXPECT_EQ(m_compositor.Lines().size(), 11u);
+}
+
+TEST_F(WaylandKeySinkTest, ACompositorThatIsGoneLeavesItsKeysInTheRecordForTheGuard) {
+  test::TempDir dir;
+  std::string error;
+  auto pRecord = HeldKeyRecord::Open((dir / "keys").string(), &error);
+  ASSERT_TRUE(pRecord) << error;
+  pRecord->Claim(static_cast<int>(::getpid()), 1);
+  HeldKeyRecord::Install(pRecord.get());
+  std::string reason;
+  auto pSink = CreateWaylandKeySink(&reason);
+  HeldKeyRecord::Install(nullptr);
+  ASSERT_NE(pSink, nullptr) << reason;
+  EXPECT_EQ(pRecord->Read().sink, kWaylandHeldKeysName);
+  EXPECT_EQ(pRecord->Read().target, m_compositor.Path());
+
+  pSink->KeyEvent(kVkA, 0x1E, false);
+  pSink->KeyEvent(kVkControl, 0x1D, false);
+  m_compositor.WaitForLines(4);
+  EXPECT_EQ(pRecord->Read().codes, (std::vector<std::uint16_t>{29 + 8, 30 + 8}));
+  pSink->KeyEvent(kVkControl, 0x1D, true);
+  m_compositor.WaitForLines(6);
+  EXPECT_EQ(pRecord->Read().codes, (std::vector<std::uint16_t>{30 + 8}));
+
+  // The compositor goes and does not come back: A stays marked, for the guard.
+  m_compositor.StopListening();
+  m_compositor.DropClients();
+  test::LogCapture log;
+  pSink->KeyEvent(kVkA, 0x1E, true);
+  EXPECT_NE(log.Text().find("1 key(s) down could not be released"), std::string::npos) << log.Text();
+  EXPECT_EQ(pRecord->Read().codes, (std::vector<std::uint16_t>{30 + 8}));
+}
+
+TEST_F(WaylandKeySinkTest, TheGuardsReleaseReachesTheCompositorOnAKeyboardOfItsOwn) {
+  std::string error;
+  // As the key guard calls it from the record: the display's path and our keymap's codes.
+  ASSERT_TRUE(ReleaseKeysLeftDown(kWaylandHeldKeysName, m_compositor.Path(), {29 + 8, 30 + 8}, &error)) << error;
+  EXPECT_EQ(m_compositor.Lines(), (std::vector<std::string>{"keymap", "key " + std::string(kCtrl) + " up",
+                                                            "key 30 up", "mods 0 0 0 0", "destroy"}));
+  EXPECT_FALSE(ReleaseKeysLeftDown(kWaylandHeldKeysName, "/tmp/orb-no-such-dir/wayland-9", {38}, &error));
+  EXPECT_NE(error.find("cannot connect to the Wayland display \"/tmp/orb-no-such-dir/wayland-9\""),
+            std::string::npos)
+      << error;
 }
 
 TEST_F(WaylandKeySinkTest, TheEndReleasesEveryKeyStillDownBeforeTheKeyboardGoes) {
@@ -260,6 +339,35 @@ TEST_F(WaylandKeySinkTest, TheEndReleasesEveryKeyStillDownBeforeTheKeyboardGoes)
   // Both released (in keycode order), the modifiers cleared, before the keyboard went.
   EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.end() - 1),
             (std::vector<std::string>{"key " + std::string(kCtrl) + " up", "mods 0 0 0 0", "key 30 up"}));
+}
+
+// The uinput fallback in a Wayland session types by the compositor's own layout.
+TEST_F(WaylandKeySinkTest, TheSessionsKeymapIsTheOneTheCompositorGivesItsKeyboards) {
+  std::string reason;
+  EXPECT_EQ(WaylandSessionKeymap(&reason), "");
+  EXPECT_EQ(reason, "the seat has no keyboard");
+
+  xkb_context* pContext = xkb_context_new(XKB_CONTEXT_NO_ENVIRONMENT_NAMES);
+  const xkb_rule_names names{nullptr, nullptr, "de", "nodeadkeys", nullptr};
+  xkb_keymap* pKeymap = xkb_keymap_new_from_names(pContext, &names, XKB_KEYMAP_COMPILE_NO_FLAGS);
+  ASSERT_NE(pKeymap, nullptr);
+  char* pText = xkb_keymap_get_as_string(pKeymap, XKB_KEYMAP_FORMAT_TEXT_V1);
+  const std::string text = pText;
+  std::free(pText);
+  xkb_keymap_unref(pKeymap);
+  xkb_context_unref(pContext);
+
+  RecordingCompositor german;
+  german.SetSessionKeymap(text);
+  ScopedEnv display("WAYLAND_DISPLAY", german.Path().c_str());
+  EXPECT_EQ(WaylandSessionKeymap(&reason), text) << reason;
+#if ORB_TEST_UINPUT
+  UinputLayout layout;
+  ASSERT_TRUE(BuildUinputLayoutFromKeymap(WaylandSessionKeymap(&reason), &layout, &reason)) << reason;
+  EXPECT_EQ(layout.code[0x5A], KEY_Y);  // "Z" where the German layout has it
+  EXPECT_NE(layout.description.find("German"), std::string::npos) << layout.description;
+  EXPECT_FALSE(BuildUinputLayoutFromKeymap("xkb_keymap { nonsense", &layout, &reason));
+#endif
 }
 
 TEST(WaylandKeySinkStartTest, ACompositorWithoutVirtualKeyboardsIsRefusedWithTheReason) {
