@@ -242,9 +242,9 @@ int RunDoctorCommand(const Args& args) {
   Session(report);
   Keys(report);
   Foreground(report, log);
-  Tray(report);
   KWin(report);
   Controllers(report);
+  Tray(report);
   Paths(report);
   SetLogObserver(nullptr, nullptr);
   return report.Finish();
