@@ -2,6 +2,10 @@
 // keysym in the server's current keyboard map, so letters follow the user's layout as
 // they do with the original injection, and modifiers come out as the server's own.
 //
+// A symbol must be on a key's first level: a layout may have it only with Shift or AltGr
+// (the German '[' is AltGr+8), and that key pressed alone would give another symbol. Such
+// a symbol goes out on a spare keycode that carries it alone, as below.
+//
 // One catch: the X server acts on some keys itself. With the usual keymaps Ctrl+Alt+F1..F12
 // resolve to XF86Switch_VT_n and switch the virtual terminal (Xvfb dies of it), and
 // Ctrl+Alt+Backspace may end the server. A profile's Alt+Ctrl+F2 means the editor's
@@ -97,19 +101,26 @@ class XTestKeySink final : public KeySink {
       return 0;
     }
     const KeySym nKeysym = pInfo->nKeysym;
-    const KeyCode nKeyCode = XKeysymToKeycode(m_pDisplay, nKeysym);
+    XkbStateRec state{};
+    XkbGetState(m_pDisplay, XkbUseCoreKbd, &state);
+    const KeyCode nKeyCode = FirstLevelKeyCode(nKeysym, state.group);
     if (nKeyCode == 0) {
-      if (FirstLoss(nVk)) {
-        WriteLog("XTestKeySink: virtual key 0x%02X (keysym 0x%lx) is not in the keyboard map; its events are dropped\r\n",
+      if (XKeysymToKeycode(m_pDisplay, nKeysym) == 0 && FirstLoss(nVk)) {
+        WriteLog("XTestKeySink: virtual key 0x%02X (keysym 0x%lx) is not in the keyboard map; it goes on a spare "
+                 "keycode\r\n",
                  nVk, static_cast<unsigned long>(nKeysym));
       }
-      return 0;
+      const KeyCode nScratch = ScratchKeyCodeFor(nKeysym);
+      if (nScratch == 0 && FirstLoss(nVk)) {
+        WriteLog("XTestKeySink: virtual key 0x%02X (keysym 0x%lx) is on no key's first level and no spare keycode "
+                 "is free; its events are dropped\r\n",
+                 nVk, static_cast<unsigned long>(nKeysym));
+      }
+      return nScratch;
     }
     m_logged.reset(nVk);  // found again after a map change: a later loss is worth a line again
 
     // What the server would make of this key with the modifiers held now.
-    XkbStateRec state{};
-    XkbGetState(m_pDisplay, XkbUseCoreKbd, &state);
     unsigned int nConsumed = 0;
     KeySym nProduced = NoSymbol;
     XkbLookupKeySym(m_pDisplay, nKeyCode, state.mods, &nConsumed, &nProduced);
@@ -123,6 +134,24 @@ class XTestKeySink final : public KeySink {
                nVk);
     }
     return nScratch;
+  }
+
+  // The keycode whose first level in the current group is nKeysym; 0 when the layout has
+  // it on no key, or only on a shifted or third level.
+  KeyCode FirstLevelKeyCode(KeySym nKeysym, unsigned char nGroup) {
+    int nMin = 0;
+    int nMax = 0;
+    XDisplayKeycodes(m_pDisplay, &nMin, &nMax);
+    const unsigned int nState = XkbBuildCoreState(0, nGroup);
+    for (int nCode = nMin; nCode <= nMax; ++nCode) {
+      unsigned int nConsumed = 0;
+      KeySym nProduced = NoSymbol;
+      if (XkbLookupKeySym(m_pDisplay, static_cast<KeyCode>(nCode), nState, &nConsumed, &nProduced) &&
+          nProduced == nKeysym) {
+        return static_cast<KeyCode>(nCode);
+      }
+    }
+    return 0;
   }
 
   // A keycode without any keysym in the map, given nKeysym alone (one level, no action).

@@ -17,6 +17,10 @@
 #include "platform/keys/key_sink.h"
 #include "platform/time/clock.h"
 
+// Last: Xlib's macros (None, Bool) would break the headers above.
+#include <X11/Xlib.h>
+#include <X11/keysym.h>
+
 namespace orb::platform {
 namespace {
 
@@ -146,6 +150,94 @@ TEST(XTestKeySinkTest, AKeyItCannotSendIsLoggedOnceNotAtEveryPress) {
     pSink->KeyEvent(0xE8, 0, true);
   }
   EXPECT_EQ(log.Text(), "XTestKeySink: virtual key 0xE8 has no keysym; its events are dropped\r\n");
+}
+
+// Rewrites two keys of the server's map for the test's length, as a layout with '[' on
+// AltGr+8 has it: the 8 key carries '[' only beyond its first level, and '[' has no key of
+// its own. The map is put back at the end.
+class BracketOnAnotherLevel final {
+ public:
+  explicit BracketOnAnotherLevel(Display* pDisplay) : m_pDisplay(pDisplay) {
+    m_nBracket = XKeysymToKeycode(pDisplay, XK_bracketleft);
+    m_nEight = XKeysymToKeycode(pDisplay, XK_8);
+    if (m_nBracket == 0 || m_nEight == 0) return;
+    Save(m_nBracket, m_bracketSaved);
+    Save(m_nEight, m_eightSaved);
+    std::vector<KeySym> none(static_cast<std::size_t>(m_nPerCode), NoSymbol);
+    std::vector<KeySym> eight = none;
+    eight[0] = XK_8;
+    eight[1] = XK_parenleft;
+    if (eight.size() > 2) eight[2] = XK_bracketleft;  // the second group: not what the key gives alone
+    XChangeKeyboardMapping(pDisplay, m_nBracket, m_nPerCode, none.data(), 1);
+    XChangeKeyboardMapping(pDisplay, m_nEight, m_nPerCode, eight.data(), 1);
+    XSync(pDisplay, False);
+    m_blChanged = eight.size() > 2;
+  }
+  ~BracketOnAnotherLevel() {
+    if (m_bracketSaved.empty()) return;
+    XChangeKeyboardMapping(m_pDisplay, m_nBracket, m_nPerCode, m_bracketSaved.data(), 1);
+    XChangeKeyboardMapping(m_pDisplay, m_nEight, m_nPerCode, m_eightSaved.data(), 1);
+    XSync(m_pDisplay, False);
+  }
+  BracketOnAnotherLevel(const BracketOnAnotherLevel&) = delete;
+  BracketOnAnotherLevel& operator=(const BracketOnAnotherLevel&) = delete;
+
+  bool Changed() const { return m_blChanged; }
+  KeyCode Eight() const { return m_nEight; }
+
+ private:
+  void Save(KeyCode nCode, std::vector<KeySym>& saved) {
+    KeySym* pSyms = XGetKeyboardMapping(m_pDisplay, nCode, 1, &m_nPerCode);
+    if (pSyms == nullptr) return;
+    saved.assign(pSyms, pSyms + m_nPerCode);
+    XFree(pSyms);
+  }
+
+  Display* m_pDisplay;
+  KeyCode m_nBracket = 0;
+  KeyCode m_nEight = 0;
+  int m_nPerCode = 0;
+  std::vector<KeySym> m_bracketSaved;
+  std::vector<KeySym> m_eightSaved;
+  bool m_blChanged = false;
+};
+
+TEST(XTestKeySinkTest, ASymbolTheLayoutHasOnlyBeyondAKeysFirstLevelArrivesAsItselfNotAsThatKey) {
+  const char* pDisplayName = std::getenv("DISPLAY");
+  if (pDisplayName == nullptr || *pDisplayName == '\0') {
+    GTEST_SKIP() << "DISPLAY is not set: no X server to play keys into";
+  }
+  Display* pDisplay = XOpenDisplay(nullptr);
+  ASSERT_NE(pDisplay, nullptr);
+  {
+    BracketOnAnotherLevel layout(pDisplay);
+    ASSERT_TRUE(layout.Changed()) << "the server's map could not be rewritten";
+    ASSERT_EQ(XKeysymToKeycode(pDisplay, XK_bracketleft), layout.Eight()) << "'[' should now be found on the 8 key";
+    std::string reason;
+    std::unique_ptr<KeySink> pSink = CreateXTestKeySink(nullptr, &reason);
+    ASSERT_NE(pSink, nullptr) << reason;
+    KeyClient client;
+    ASSERT_TRUE(client.Start());
+    std::string line;
+    ASSERT_TRUE(client.ReadLine(line, std::chrono::steady_clock::now() + std::chrono::seconds(60)));
+    ASSERT_EQ(line, "ready");
+
+    const KeyOutput output{pSink.get(), &RealClock()};
+    PostKey(0xDB, output);               // '['
+    PostKey(0xDB | KS_CTRL, output);     // Ctrl+'['
+    PostKey('8', output);                // the 8 key itself still gives 8
+    const std::vector<std::string> expected = {
+        "press bracketleft 0x0", "release bracketleft 0x0", "press Control_L 0x0", "press bracketleft 0x4",
+        "release bracketleft 0x4", "release Control_L 0x4", "press 8 0x0", "release 8 0x0"};
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    std::vector<std::string> received;
+    while (received.size() < expected.size() && client.ReadLine(line, deadline)) {
+      received.push_back(line);
+    }
+    EXPECT_EQ(received, expected);
+    pSink.reset();  // gives its spare keycode back before the map is restored
+  }
+  XCloseDisplay(pDisplay);
 }
 
 }  // namespace

@@ -102,6 +102,8 @@ int main(int argc, char** argv) {
       std::printf("%s %s 0x%x\n", event.type == KeyPress ? "press" : "release", pName != nullptr ? pName : "?",
                   event.xkey.state & (ShiftMask | LockMask | ControlMask | Mod1Mask));
       std::fflush(stdout);
+    } else if (event.type == MappingNotify) {
+      XRefreshKeyboardMapping(&event.xmapping);  // keys after it are read in the new map
     } else if (event.type == FocusOut && event.xfocus.window == window) {
       std::printf("focus lost\n");
       std::fflush(stdout);
