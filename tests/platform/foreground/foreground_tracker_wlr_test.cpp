@@ -52,7 +52,8 @@ class ToplevelCompositor final {
     }
     wl_global_create(m_pDisplay, &zwlr_foreign_toplevel_manager_v1_interface, 3, this, &BindManager);
     m_nWake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    wl_event_loop_add_fd(wl_display_get_event_loop(m_pDisplay), m_nWake, WL_EVENT_READABLE, &OnWake, this);
+    m_pWakeSource =
+        wl_event_loop_add_fd(wl_display_get_event_loop(m_pDisplay), m_nWake, WL_EVENT_READABLE, &OnWake, this);
     m_thread = std::thread([this] {
       wl_event_loop* pLoop = wl_display_get_event_loop(m_pDisplay);
       while (!m_blStop.load()) {
@@ -66,6 +67,7 @@ class ToplevelCompositor final {
     m_blStop.store(true);
     m_thread.join();
     wl_display_destroy_clients(m_pDisplay);
+    wl_event_source_remove(m_pWakeSource);  // the loop frees only the sources it is told to
     wl_display_destroy(m_pDisplay);
     ::close(m_nWake);
     std::filesystem::remove_all(m_dir);
@@ -208,6 +210,7 @@ class ToplevelCompositor final {
   std::string m_path;
   wl_display* m_pDisplay = nullptr;
   int m_nWake = -1;
+  wl_event_source* m_pWakeSource = nullptr;
   std::atomic<bool> m_blStop{false};
   std::mutex m_m;
   std::vector<std::function<void()>> m_work;
@@ -371,6 +374,7 @@ TEST(WlrTrackerStartTest, ACompositorWithoutTheListIsRefusedWithTheReason) {
   EXPECT_NE(error.find("zwlr_foreign_toplevel_manager_v1"), std::string::npos) << error;
   blStop.store(true);
   loop.join();
+  wl_display_destroy_clients(pDisplay);  // the refused tracker's connection, still open on this side
   wl_display_destroy(pDisplay);
   std::filesystem::remove_all(dir);
 }
