@@ -25,6 +25,7 @@
 #include "kwin-fake-input-client-protocol.h"
 #include "platform/keys/held_keys.h"
 #include "platform/keys/key_sink.h"
+#include "platform/keys/wayland_settle.h"
 #include "platform/keys/session_keymap.h"
 #include "platform/keys/virtual_keys.h"
 
@@ -149,31 +150,9 @@ struct Link {
     return true;
   }
 
-  // Waits, a while at most, until KWin has handled everything sent: a compositor that
-  // sees the hang-up with our last requests may drop them unread.
+  // KWin, seeing the hang-up with our last requests, may drop them unread.
   void Settle() {
-    if (pDisplay == nullptr) return;
-    bool blDone = false;
-    static constexpr wl_callback_listener kDone{
-        [](void* pData, wl_callback*, std::uint32_t) { *static_cast<bool*>(pData) = true; }};
-    wl_callback* pCallback = wl_display_sync(pDisplay);
-    wl_callback_add_listener(pCallback, &kDone, &blDone);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kFlushTimeoutMs);
-    while (!blDone && wl_display_flush(pDisplay) >= 0) {
-      if (wl_display_prepare_read(pDisplay) != 0) {
-        if (wl_display_dispatch_pending(pDisplay) < 0) break;
-        continue;
-      }
-      const auto nLeft =
-          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
-      pollfd waiter{wl_display_get_fd(pDisplay), POLLIN, 0};
-      if (nLeft <= 0 || ::poll(&waiter, 1, static_cast<int>(nLeft)) <= 0) {
-        wl_display_cancel_read(pDisplay);
-        break;
-      }
-      if (wl_display_read_events(pDisplay) < 0 || wl_display_dispatch_pending(pDisplay) < 0) break;
-    }
-    wl_callback_destroy(pCallback);
+    if (pDisplay != nullptr) SettleWaylandConnection(pDisplay, kFlushTimeoutMs);
   }
 
   // Tells KWin we are done with fake_input (from version 5 on it has a request for that).

@@ -31,6 +31,7 @@
 #include "base/write_log.h"
 #include "platform/keys/held_keys.h"
 #include "platform/keys/key_sink.h"
+#include "platform/keys/wayland_settle.h"
 #include "platform/keys/wayland_keymap.h"
 #include "virtual-keyboard-unstable-v1-client-protocol.h"
 
@@ -253,34 +254,8 @@ class WaylandKeySink final : public KeySink {
     return wl_display_dispatch_pending(pDisplay) >= 0 && wl_display_get_error(pDisplay) == 0;
   }
 
-  // Waits, for a while at most, until the compositor has handled everything sent so far. A
-  // compositor that sees our hang-up together with our last requests may drop them
-  // unread: the releases at the end must have been taken before we go.
-  void Settle() {
-    wl_display* pDisplay = m_connection.pDisplay;
-    bool blDone = false;
-    static constexpr wl_callback_listener kDone{
-        [](void* pData, wl_callback*, std::uint32_t) { *static_cast<bool*>(pData) = true; }};
-    wl_callback* pCallback = wl_display_sync(pDisplay);
-    wl_callback_add_listener(pCallback, &kDone, &blDone);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kFlushTimeoutMs);
-    while (!blDone && wl_display_flush(pDisplay) >= 0) {
-      if (wl_display_prepare_read(pDisplay) != 0) {
-        // Events already queued: handle them, the answer may be among them.
-        if (wl_display_dispatch_pending(pDisplay) < 0) break;
-        continue;
-      }
-      const auto nLeft =
-          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
-      pollfd waiter{wl_display_get_fd(pDisplay), POLLIN, 0};
-      if (nLeft <= 0 || ::poll(&waiter, 1, static_cast<int>(nLeft)) <= 0) {
-        wl_display_cancel_read(pDisplay);
-        break;
-      }
-      if (wl_display_read_events(pDisplay) < 0 || wl_display_dispatch_pending(pDisplay) < 0) break;
-    }
-    wl_callback_destroy(pCallback);
-  }
+  // The releases at the end must have been taken before we go.
+  void Settle() { SettleWaylandConnection(m_connection.pDisplay, kFlushTimeoutMs); }
 
   // The connection ended under us. The compositor may keep its keyboard's keys down in
   // the client in front: they are released on a new connection when one can be made, and
