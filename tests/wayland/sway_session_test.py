@@ -116,6 +116,12 @@ class Client:
     def keys(self):
         return self.parse(read(self.out))
 
+    def focus_count(self):
+        """How often the program has been told it has the keyboard: XWayland hands a window
+        its focus a moment after the compositor, and keys before that go nowhere."""
+        text = read(self.out)
+        return text.count("wl_keyboard] enter") + text.count("FocusIn event")
+
 
 def wev_keys(text):
     """(state, keysym) per key event: wev prints the key line, then its symbol."""
@@ -418,7 +424,7 @@ exec {launcher}
     # The programs, started by sway; each writes its pid before it becomes the program.
     for client in clients:
         program = wevtwo if client.name == "wevtwo" else client.name
-        extra = " -event keyboard" if client.name == "xev" else ""
+        extra = " -event keyboard -event focus" if client.name == "xev" else ""
         pidfile = os.path.join(top, client.name + ".pid")
         # A script of its own: sway's commands take '$' for their variables.
         script = os.path.join(top, "start-" + client.name)
@@ -454,6 +460,7 @@ exec {launcher}
     latencies = []
     for turn, client in enumerate(order):
         chosen_before = orb_log().count(f"Profile : {client.app}")
+        focus_before = client.focus_count()
         started = time.monotonic()
         swaymsg(f"[pid={client.pid}]", "focus")
         focused = time.monotonic()  # sway answers once the focus has moved
@@ -466,6 +473,9 @@ exec {launcher}
         latencies.append(((now - started) * 1000, (now - focused) * 1000))
         if f"Application is {client.exe}" not in orb_log():
             fail(f"turn {turn}: orb did not name {client.exe}" + diagnostics())
+        # As a user would: the keys once the window itself knows it is in front.
+        if not wait_for(client.name + "'s focus", lambda: client.focus_count() > focus_before):
+            fail(f"turn {turn}: {client.name} was never told it has the keyboard" + diagnostics())
         before = {c.name: len(c.keys()) for c in clients}
         press_pgm1()
         wanted = len(client.expected) * 2
