@@ -377,7 +377,7 @@ def run(args, top, as_user, uid, gid, processes):
         since = time.time()
         if not raise_window(client):
             fail(f"turn {turn}: the shell did not raise {client.name}")
-        chosen = log_watch.wait_until(lambda: orb_log().count(f"Profile : {client.app}") > chosen_before, WAIT)
+        chosen = log_watch.wait_until(lambda text: text.count(f"Profile : {client.app}") > chosen_before, WAIT)
         if chosen is None:
             fail(f"turn {turn}: {client.name} in front, but its profile was not chosen" + diagnostics())
         # The first report of this window this turn is the one orb chose the profile on.

@@ -415,7 +415,7 @@ exec env ORB_HID=sim:{sim_socket} {orb} /m >{top}/orb.out 2>&1
         since = time.time()
         started = kwin_script("orb-test-activate",
                               ACTIVATE.format(pid=0 if client.caption else client.pid, caption=client.caption))
-        chosen = log_watch.wait_until(lambda: orb_log().count(f"Profile : {client.app}") > chosen_before, WAIT)
+        chosen = log_watch.wait_until(lambda text: text.count(f"Profile : {client.app}") > chosen_before, WAIT)
         if chosen is None:
             fail(f"turn {turn}: {client.name} in front, but its profile was not chosen" + diagnostics())
         timings.append(time.monotonic() - started)

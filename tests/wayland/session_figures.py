@@ -3,10 +3,10 @@ compositor's own message about the new window is on the session bus, and how oft
 threads wake while nothing happens.
 
 The bus side comes from dbus-monitor on the session's bus: its time= is the wall clock at
-which the monitor read the message, which the bus hands to its monitors before the
-recipient; a monitor that the machine lets run late makes the figure smaller, even below
-zero, so a figure is never a verdict. orb's side comes from inotify on ORB.LOG, read at once
-when orb writes it (a late test makes that side larger). Both are wall-clock times.
+which the monitor read the message, so a monitor that the machine lets run late makes the
+figure smaller, even below zero; a figure is never a verdict. orb's side comes from inotify
+on ORB.LOG, stamped by a thread of the test's as soon as orb writes (a late thread makes
+that side larger). Both are wall-clock times.
 """
 
 import ctypes
@@ -15,6 +15,7 @@ import re
 import select
 import statistics
 import subprocess
+import threading
 import time
 
 _IN_MODIFY = 0x00000002
@@ -99,9 +100,11 @@ class BusWatch:
 
 
 class FileWatch:
-    """Wakes on every write to one file, so that what a writer wrote is seen without a poll's delay."""
+    """Stamps every write to one growing file from a thread of its own: a write made while
+    the test waits on something else (a dbus-send still ending) keeps its own time."""
 
     def __init__(self, path):
+        self.path = path
         libc = ctypes.CDLL(None, use_errno=True)
         self.fd = libc.inotify_init1(_IN_NONBLOCK | _IN_CLOEXEC)
         if self.fd < 0:
@@ -110,28 +113,58 @@ class FileWatch:
             error = ctypes.get_errno()
             os.close(self.fd)
             raise OSError(error, "inotify_add_watch " + path)
+        self._stamps = []  # (wall-clock time, the file's size then), oldest first
+        self._lock = threading.Lock()
+        self._quit_read, self._quit_write = os.pipe()
+        self._thread = threading.Thread(target=self._stamp, daemon=True)
+        self._thread.start()
 
-    def wait_until(self, check, timeout):
-        """The wall-clock time at which check() first held, taken after the check read what
-        it reads (so never before the write it saw); None when it did not hold in time."""
-        deadline = time.monotonic() + timeout
+    def _stamp(self):
         while True:
-            if check():
-                return time.time()
-            left = deadline - time.monotonic()
-            if left <= 0:
-                return None
-            # Woken by a write; the cap only guards against a write inotify cannot see.
-            select.select([self.fd], [], [], min(left, 0.5))
+            ready, _, _ = select.select([self.fd, self._quit_read], [], [])
+            if self._quit_read in ready:
+                return
             try:
                 while os.read(self.fd, 4096):
                     pass
             except BlockingIOError:
                 pass
+            try:
+                size = os.stat(self.path).st_size
+            except FileNotFoundError:
+                continue
+            # Taken after the size: never before the write it covers.
+            when = time.time()
+            with self._lock:
+                self._stamps.append((when, size))
+
+    def wait_until(self, holds, timeout):
+        """The wall-clock time of the first write after which holds(the file's text) is true,
+        for a holds that stays true as the file grows; None when that did not come in time."""
+        deadline = time.monotonic() + timeout
+        while True:
+            try:
+                with open(self.path, "rb") as f:
+                    data = f.read()
+            except FileNotFoundError:
+                data = b""
+            if holds(data.decode("utf-8", "replace")):
+                with self._lock:
+                    stamps = list(self._stamps)
+                for when, size in stamps:
+                    if holds(data[:size].decode("utf-8", "replace")):
+                        return when
+                # The stamp of the write just read is still to come.
+            if time.monotonic() >= deadline:
+                return None
+            time.sleep(0.005)
 
     def close(self):
         if self.fd >= 0:
-            os.close(self.fd)
+            os.write(self._quit_write, b"x")
+            self._thread.join()
+            for fd in (self.fd, self._quit_read, self._quit_write):
+                os.close(fd)
             self.fd = -1
 
 
