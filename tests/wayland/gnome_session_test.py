@@ -260,7 +260,9 @@ def run(args, top, as_user, uid, gid, processes):
                        os.path.join(top, "focus.monitor"))
     processes.append(reports.process)
     if not reports.ready():
-        fail("dbus-monitor does not watch the session bus")
+        # Only the figures need it: the session is still tested.
+        print("dbus-monitor does not watch the session bus: no figures of the bus's times")
+        reports.stop()
 
     simulator = subprocess.Popen(as_user + [orbctl, "hid", "simulate", "--socket", os.path.join(top, "c.sock")],
                                  stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True, env=base_env, cwd=top)

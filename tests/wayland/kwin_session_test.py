@@ -294,7 +294,9 @@ X-KDE-Wayland-Interfaces=org_kde_kwin_fake_input
                            os.path.join(top, "activations.monitor"))
     processes.append(activations.process)
     if not activations.ready():
-        fail("dbus-monitor does not watch the session bus")
+        # Only the figures need it: the session is still tested.
+        print("dbus-monitor does not watch the session bus: no figures of the bus's times")
+        activations.stop()
 
     sim_socket = os.path.join(top, "controller.sock")
     simulator = subprocess.Popen([orbctl, "hid", "simulate", "--socket", sim_socket], stdin=subprocess.PIPE,
