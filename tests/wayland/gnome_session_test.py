@@ -120,7 +120,8 @@ def main():
     parser.add_argument("--extension", action="append", required=True)
     args = parser.parse_args()
 
-    for tool in ("gnome-shell", "gnome-extensions", "dbus-daemon", "dbus-monitor", "gdbus", "wev", "Xwayland", "xev", "stdbuf", "setpriv"):
+    for tool in ("gnome-shell", "gnome-extensions", "dbus-daemon", "dbus-monitor", "gdbus", "wev", "Xwayland", "xev",
+                 "stdbuf", "setpriv"):
         if shutil.which(tool) is None:
             skip(f"{tool} is not installed (scripts/bootstrap installs it)")
 
