@@ -29,6 +29,7 @@ import time
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from sway_session_test import (PGM1, PROFILE, TABLE, TEST_USER, WAIT, Client, balanced, fail,  # noqa: E402
                                kill_session_leftovers, read, skip, user_exists, wait_for, wev_keys, xev_keys)
+from session_figures import BusWatch, FileWatch, focus_figures, idle_figure  # noqa: E402
 
 HELPER_UUID = "orb-test-raise@tarn.jp"
 PGM2 = 9
@@ -119,7 +120,8 @@ def main():
     parser.add_argument("--extension", action="append", required=True)
     args = parser.parse_args()
 
-    for tool in ("gnome-shell", "gnome-extensions", "dbus-daemon", "gdbus", "wev", "Xwayland", "xev", "stdbuf", "setpriv"):
+    for tool in ("gnome-shell", "gnome-extensions", "dbus-daemon", "dbus-monitor", "gdbus", "wev", "Xwayland", "xev",
+                 "stdbuf", "setpriv"):
         if shutil.which(tool) is None:
             skip(f"{tool} is not installed (scripts/bootstrap installs it)")
 
@@ -254,6 +256,14 @@ def run(args, top, as_user, uid, gid, processes):
     session_address = bus("session", ["--session", "--address=unix:path=" + os.path.join(runtime, "bus")],
                           "session-bus.log")
     base_env.update(DBUS_SYSTEM_BUS_ADDRESS=system_address, DBUS_SESSION_BUS_ADDRESS=session_address)
+    # Our extension's focus reports, with the time each was on the bus.
+    reports = BusWatch(as_user, base_env, "type='signal',interface='jp.tarn.OrbFocus',member='FocusChanged'",
+                       os.path.join(top, "focus.monitor"))
+    processes.append(reports.process)
+    if not reports.ready():
+        # Only the figures need it: the session is still tested.
+        print("dbus-monitor does not watch the session bus: no figures of the bus's times")
+        reports.stop()
 
     simulator = subprocess.Popen(as_user + [orbctl, "hid", "simulate", "--socket", os.path.join(top, "c.sock")],
                                  stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True, env=base_env, cwd=top)
@@ -354,14 +364,28 @@ def run(args, top, as_user, uid, gid, processes):
         simulator.stdin.write(f"button {PGM1}\nrelease\n")
         simulator.stdin.flush()
 
+    def names_window(message, pid):
+        try:
+            report = json.loads(message.strings[0])
+            return report.get("window", 0) != 0 and report.get("pid") == pid
+        except (IndexError, ValueError, AttributeError):
+            return False
+
     order = [clients[0], clients[2], clients[1], clients[0]]
     received = {c.name: [] for c in clients}
+    latencies = []
+    log_watch = FileWatch(os.path.join(work, "ORB.LOG"))
     for turn, client in enumerate(order):
         chosen_before = orb_log().count(f"Profile : {client.app}")
+        since = time.time()
         if not raise_window(client):
             fail(f"turn {turn}: the shell did not raise {client.name}")
-        if not wait_for("the profile", lambda: orb_log().count(f"Profile : {client.app}") > chosen_before):
+        chosen = log_watch.wait_until(lambda text: text.count(f"Profile : {client.app}") > chosen_before, WAIT)
+        if chosen is None:
             fail(f"turn {turn}: {client.name} in front, but its profile was not chosen" + diagnostics())
+        # The first report of this window this turn is the one orb chose the profile on.
+        report = reports.first_after(since, lambda m: names_window(m, client.pid))
+        latencies.append(None if report is None else (chosen - report.when) * 1000)
         if f"Application is {client.exe}" not in orb_log():
             fail(f"turn {turn}: orb did not name {client.exe}" + diagnostics())
         before = {c.name: len(c.keys()) for c in clients}
@@ -380,6 +404,11 @@ def run(args, top, as_user, uid, gid, processes):
                 fail(f"turn {turn}: keys for {client.name} reached {other.name}: {other.keys()[before[other.name]:]}")
         received[client.name] += pressed
         print(f"turn {turn}: {client.name} in front, profile \"{client.app}\", received {pressed}")
+    log_watch.close()
+    # Figures only: a loaded machine makes them slow, which is no fault of the session's.
+    print(focus_figures(latencies, "the extension's signal on the bus"))
+    time.sleep(1.0)  # the last stroke's timers run out
+    print(idle_figure(orb_process.pid))
 
     # orb's own window, a native Wayland one: without a tray host a second start shows it;
     # in front, orb knows it as its own by its pid.

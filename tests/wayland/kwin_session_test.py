@@ -23,6 +23,9 @@ import sys
 import tempfile
 import time
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from session_figures import BusWatch, FileWatch, focus_figures, idle_figure  # noqa: E402
+
 SKIP = 77
 WAIT = 20.0
 
@@ -194,7 +197,7 @@ def main():
     parser.add_argument("--orbctl", required=True)
     args = parser.parse_args()
 
-    for tool in ("kwin_wayland", "dbus-daemon", "dbus-send", "Xwayland", "wev", "xev", "stdbuf"):
+    for tool in ("kwin_wayland", "dbus-daemon", "dbus-send", "dbus-monitor", "Xwayland", "wev", "xev", "stdbuf"):
         if shutil.which(tool) is None:
             skip(f"{tool} is not installed (scripts/bootstrap installs it)")
 
@@ -286,6 +289,14 @@ X-KDE-Wayland-Interfaces=org_kde_kwin_fake_input
     if not address:
         fail("the session bus did not start")
     base_env["DBUS_SESSION_BUS_ADDRESS"] = address
+    # KWin's calls to orb about the window in front, with the time each was on the bus.
+    activations = BusWatch([], base_env, "type='method_call',interface='org.orb.Foreground',member='Activated'",
+                           os.path.join(top, "activations.monitor"))
+    processes.append(activations.process)
+    if not activations.ready():
+        # Only the figures need it: the session is still tested.
+        print("dbus-monitor does not watch the session bus: no figures of the bus's times")
+        activations.stop()
 
     sim_socket = os.path.join(top, "controller.sock")
     simulator = subprocess.Popen([orbctl, "hid", "simulate", "--socket", sim_socket], stdin=subprocess.PIPE,
@@ -399,14 +410,23 @@ exec env ORB_HID=sim:{sim_socket} {orb} /m >{top}/orb.out 2>&1
     order = [clients[0], clients[2], clients[1], clients[0]]
     received = {c.name: [] for c in clients}
     timings = []
+    latencies = []
+    log_watch = FileWatch(log)
     for turn, client in enumerate(order):
         chosen_before = orb_log().count(f"Profile : {client.app}")
+        since = time.time()
         started = kwin_script("orb-test-activate",
                               ACTIVATE.format(pid=0 if client.caption else client.pid, caption=client.caption))
-        if not wait_for("the profile", lambda: orb_log().count(f"Profile : {client.app}") > chosen_before,
-                        step=0.002):
+        chosen = log_watch.wait_until(lambda text: text.count(f"Profile : {client.app}") > chosen_before, WAIT)
+        if chosen is None:
             fail(f"turn {turn}: {client.name} in front, but its profile was not chosen" + diagnostics())
         timings.append(time.monotonic() - started)
+        # KWin's first call naming this window this turn is the one orb chose the profile on
+        # (an empty id: nothing active; pid "0": an X client that did not tell it).
+        pid = "0" if client.caption else str(client.pid)
+        call = activations.first_after(since, lambda m: len(m.strings) >= 2 and m.strings[0] != ""
+                                       and m.strings[1] == pid)
+        latencies.append(None if call is None else (chosen - call.when) * 1000)
         if f"Application is {client.exe}" not in orb_log():
             fail(f"turn {turn}: orb did not name {client.exe}" + diagnostics())
         before = {c.name: len(c.keys()) for c in clients}
@@ -425,8 +445,15 @@ exec env ORB_HID=sim:{sim_socket} {orb} /m >{top}/orb.out 2>&1
                 fail(f"turn {turn}: keys for {client.name} reached {other.name}: {other.keys()[before[other.name]:]}")
         received[client.name] += pressed
         print(f"turn {turn}: {client.name} in front, profile \"{client.app}\", received {pressed}")
-    print("activation to profile chosen (a dbus-send start included): " +
+    log_watch.close()
+    print("activation to profile chosen (a dbus-send start and the script's load included): " +
           ", ".join(f"{t * 1000:.0f} ms" for t in timings))
+    # Figures only: a loaded machine makes them slow, which is no fault of the session's.
+    print(focus_figures(latencies, "KWin's call on the bus"))
+    orb_pid = int(read(os.path.join(top, "orb.pid")).strip() or 0)
+    if orb_pid:
+        time.sleep(1.0)  # the last stroke's timers run out
+        print(idle_figure(orb_pid))
 
     # orbctl doctor in the same session.
     doctor = subprocess.run([orbctl, "doctor"], env=dict(session_env, ORB_HID="sim:" + sim_socket),
@@ -438,7 +465,6 @@ exec env ORB_HID=sim:{sim_socket} {orb} /m >{top}/orb.out 2>&1
             fail(f"orbctl doctor (status {doctor.returncode}) does not say \"{expected}\"")
 
     # The end as a session ends it: orb goes with SIGTERM, leaves no key down, unloads its script.
-    orb_pid = int(read(os.path.join(top, "orb.pid")).strip() or 0)
     if orb_pid:
         os.kill(orb_pid, signal.SIGTERM)
         if not wait_for("orb's end", lambda: "CMainDialog: destroyed" in orb_log()):
