@@ -27,8 +27,8 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from sway_session_test import (PGM1, PROFILE, TABLE, TEST_USER, WAIT, Client, balanced, fail,  # noqa: E402
-                               kill_session_leftovers, read, skip, user_exists, wait_for, wev_keys, xev_keys)
+from session_tier import (PGM1, PROFILE, TABLE, TEST_USER, WAIT, Client, balanced, fail,  # noqa: E402
+                          kill_session_leftovers, read, skip, user_exists, wait_for, wev_keys, xev_keys)
 from session_figures import BusWatch, FileWatch, focus_figures, idle_figure  # noqa: E402
 
 HELPER_UUID = "orb-test-raise@tarn.jp"

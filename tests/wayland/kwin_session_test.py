@@ -25,50 +25,8 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from session_figures import BusWatch, FileWatch, focus_figures, idle_figure  # noqa: E402
-
-SKIP = 77
-WAIT = 20.0
-
-TABLE = """language = "en"
-{profiles}
-[[profile]]
-app = "Anything Else"
-exe = ""
-version = "0.0.0.0"
-deck = false
-deckfile = false
-jog = false
-jogshuttle = false
-jog_resolution = 0
-shuttle_resolution = 0
-hostmode = false
-fallback = true
-version_rule = 0
-
-[profile.controls.PGM1]
-both = {{ label = "Mark", keys = ["F7"] }}
-"""
-
-PROFILE = """
-[[profile]]
-app = "{app}"
-exe = "{exe}"
-version = "0.0.0.0"
-deck = false
-deckfile = false
-jog = false
-jogshuttle = false
-jog_resolution = 0
-shuttle_resolution = 0
-hostmode = false
-fallback = false
-version_rule = 0
-
-[profile.controls.PGM1]
-both = {{ label = "Mark", keys = ["{stroke}"] }}
-"""
-
-PGM1 = 3
+from session_tier import (PGM1, PROFILE, TABLE, WAIT, Client, balanced, fail,  # noqa: E402
+                          kill_session_leftovers, read, skip, wait_for, wev_keys, xev_keys)
 
 # Brings a window to the front, by its process or (an X client that does not tell its pid
 # to KWin) its caption; Plasma 5 and 6 name the property apart.
@@ -93,102 +51,6 @@ LIST = """
   print("orb-test-windows " + pids.join(" "));
 })();
 """
-
-
-def skip(reason):
-    print("SKIP: " + reason)
-    sys.exit(SKIP)
-
-
-def fail(reason):
-    print("FAIL: " + reason)
-    sys.exit(1)
-
-
-def wait_for(what, check, timeout=WAIT, step=0.05):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        result = check()
-        if result:
-            return result
-        time.sleep(step)
-    return None
-
-
-def read(path):
-    try:
-        with open(path, encoding="utf-8", errors="replace") as f:
-            return f.read()
-    except FileNotFoundError:
-        return ""
-
-
-class Client:
-    def __init__(self, name, app, exe, stroke, expected, out, parse, caption=""):
-        self.name, self.app, self.exe, self.stroke = name, app, exe, stroke
-        self.caption = caption  # for a client KWin knows no pid of
-        self.expected = expected
-        self.out, self.parse = out, parse
-        self.pid = 0
-
-    def keys(self):
-        return self.parse(read(self.out))
-
-
-def wev_keys(text):
-    keys = []
-    state = None
-    for line in text.splitlines():
-        m = re.search(r"wl_keyboard\] key: .*state: (\d)", line)
-        if m:
-            state = "press" if m.group(1) == "1" else "release"
-            continue
-        m = re.match(r"\s+sym: (\S+)", line)
-        if m and state is not None:
-            keys.append((state, m.group(1)))
-            state = None
-    return keys
-
-
-def xev_keys(text):
-    keys = []
-    state = None
-    for line in text.splitlines():
-        m = re.match(r"(KeyPress|KeyRelease) event", line)
-        if m:
-            state = "press" if m.group(1) == "KeyPress" else "release"
-            continue
-        m = re.search(r"keysym 0x[0-9a-f]+, (\w+)\)", line)
-        if m and state is not None:
-            keys.append((state, m.group(1)))
-            state = None
-    return keys
-
-
-def balanced(keys):
-    down = []
-    for state, sym in keys:
-        if state == "press":
-            down.append(sym)
-        elif sym in down:
-            down.remove(sym)
-        else:
-            return False
-    return not down
-
-
-def kill_session_leftovers(runtime):
-    """Everything the session started carries our runtime directory in its environment."""
-    mark = ("XDG_RUNTIME_DIR=" + runtime).encode()
-    for entry in os.listdir("/proc"):
-        if not entry.isdigit() or int(entry) == os.getpid():
-            continue
-        try:
-            with open(f"/proc/{entry}/environ", "rb") as environ:
-                if mark in environ.read().split(b"\0"):
-                    os.kill(int(entry), signal.SIGKILL)
-        except (OSError, ValueError):
-            pass
 
 
 def main():
