@@ -17,18 +17,16 @@ the shell cannot run.
 import argparse
 import json
 import os
-import pwd
 import re
 import shutil
 import signal
 import subprocess
 import sys
-import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from session_tier import (PGM1, PROFILE, TABLE, TEST_USER, WAIT, Client, balanced, fail,  # noqa: E402
-                          kill_session_leftovers, read, skip, user_exists, wait_for, wev_keys, xev_keys)
+from session_tier import (PGM1, PROFILE, TABLE, WAIT, Client, balanced, fail, need_tools, read, run_session,  # noqa: E402
+                          session_user, skip, wait_for, wev_keys, xev_keys)
 from session_figures import BusWatch, FileWatch, focus_figures, idle_figure  # noqa: E402
 
 HELPER_UUID = "orb-test-raise@tarn.jp"
@@ -120,42 +118,10 @@ def main():
     parser.add_argument("--extension", action="append", required=True)
     args = parser.parse_args()
 
-    for tool in ("gnome-shell", "gnome-extensions", "dbus-daemon", "dbus-monitor", "gdbus", "wev", "Xwayland", "xev",
-                 "stdbuf", "setpriv"):
-        if shutil.which(tool) is None:
-            skip(f"{tool} is not installed (scripts/bootstrap installs it)")
-
-    as_user = []
-    uid, gid = os.getuid(), os.getgid()
-    if os.geteuid() == 0:
-        if not user_exists(TEST_USER):
-            made = subprocess.run(["useradd", "--system", "--no-create-home", "--home-dir", "/nonexistent",
-                                   "--shell", "/usr/sbin/nologin", TEST_USER], capture_output=True, text=True)
-            if made.returncode != 0 and not user_exists(TEST_USER):
-                skip(f"cannot make the test user {TEST_USER}: {made.stderr.strip()}")
-        entry = pwd.getpwnam(TEST_USER)
-        uid, gid = entry.pw_uid, entry.pw_gid
-        as_user = ["setpriv", f"--reuid={uid}", f"--regid={gid}", "--clear-groups", "--"]
-
-    top = tempfile.mkdtemp(prefix="orb-gnome-", dir="/tmp")
-    processes = []
-    try:
-        return run(args, top, as_user, uid, gid, processes)
-    finally:
-        for process in reversed(processes):
-            if process.poll() is None:
-                process.terminate()
-                try:
-                    process.wait(timeout=5)
-                except subprocess.TimeoutExpired:
-                    process.kill()
-                    process.wait()
-        # The shell's own children (Xwayland, its D-Bus services) are no children of ours.
-        kill_session_leftovers(os.path.join(top, "run"))
-        if os.environ.get("ORB_KEEP_TEST_DIR"):
-            print("kept " + top)
-        else:
-            shutil.rmtree(top, ignore_errors=True)
+    need_tools(("gnome-shell", "gnome-extensions", "dbus-daemon", "dbus-monitor", "gdbus", "wev", "Xwayland", "xev",
+                "stdbuf", "setpriv"))
+    as_user, uid, gid = session_user()
+    return run_session("orb-gnome-", lambda top, processes: run(args, top, as_user, uid, gid, processes))
 
 
 def run(args, top, as_user, uid, gid, processes):

@@ -20,13 +20,12 @@ import shutil
 import signal
 import subprocess
 import sys
-import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from session_figures import BusWatch, FileWatch, focus_figures, idle_figure  # noqa: E402
-from session_tier import (PGM1, PROFILE, TABLE, WAIT, Client, balanced, fail,  # noqa: E402
-                          kill_session_leftovers, read, skip, wait_for, wev_keys, xev_keys)
+from session_tier import (PGM1, PROFILE, TABLE, WAIT, Client, balanced, fail, need_tools, read, run_session,  # noqa: E402
+                          skip, wait_for, wev_keys, xev_keys)
 
 # Brings a window to the front, by its process or (an X client that does not tell its pid
 # to KWin) its caption; Plasma 5 and 6 name the property apart.
@@ -59,28 +58,8 @@ def main():
     parser.add_argument("--orbctl", required=True)
     args = parser.parse_args()
 
-    for tool in ("kwin_wayland", "dbus-daemon", "dbus-send", "dbus-monitor", "Xwayland", "wev", "xev", "stdbuf"):
-        if shutil.which(tool) is None:
-            skip(f"{tool} is not installed (scripts/bootstrap installs it)")
-
-    top = tempfile.mkdtemp(prefix="orb-kwin-", dir="/tmp")
-    processes = []
-    try:
-        return run(args, top, processes)
-    finally:
-        for process in reversed(processes):
-            if process.poll() is None:
-                process.terminate()
-                try:
-                    process.wait(timeout=5)
-                except subprocess.TimeoutExpired:
-                    process.kill()
-                    process.wait()
-        kill_session_leftovers(os.path.join(top, "run"))
-        if os.environ.get("ORB_KEEP_TEST_DIR"):
-            print("kept " + top)
-        else:
-            shutil.rmtree(top, ignore_errors=True)
+    need_tools(("kwin_wayland", "dbus-daemon", "dbus-send", "dbus-monitor", "Xwayland", "wev", "xev", "stdbuf"))
+    return run_session("orb-kwin-", lambda top, processes: run(args, top, processes))
 
 
 def run(args, top, processes):

@@ -5,8 +5,11 @@ script of its own (sway, KWin, GNOME Shell); this module is imported from beside
 import os
 import pwd
 import re
+import shutil
 import signal
+import subprocess
 import sys
+import tempfile
 import time
 
 SKIP = 77
@@ -168,3 +171,51 @@ def kill_session_leftovers(runtime):
                     os.kill(int(entry), signal.SIGKILL)
         except (OSError, ValueError):
             pass  # gone meanwhile, or not ours to read
+
+
+def need_tools(tools):
+    for tool in tools:
+        if shutil.which(tool) is None:
+            skip(f"{tool} is not installed (scripts/bootstrap installs it)")
+
+
+def session_user():
+    """(as_user, uid, gid): as root, the session belongs to an unprivileged test user (made
+    when missing), whom as_user (a command prefix) becomes; otherwise to whoever runs us."""
+    if os.geteuid() != 0:
+        return [], os.getuid(), os.getgid()
+    if not user_exists(TEST_USER):
+        made = subprocess.run(["useradd", "--system", "--no-create-home", "--home-dir", "/nonexistent",
+                               "--shell", "/usr/sbin/nologin", TEST_USER], capture_output=True, text=True)
+        # Another run may have made it meanwhile.
+        if made.returncode != 0 and not user_exists(TEST_USER):
+            skip(f"cannot make the test user {TEST_USER}: {made.stderr.strip()}")
+    entry = pwd.getpwnam(TEST_USER)
+    uid, gid = entry.pw_uid, entry.pw_gid
+    return ["setpriv", f"--reuid={uid}", f"--regid={gid}", "--clear-groups", "--"], uid, gid
+
+
+def run_session(prefix, body):
+    """body(top, processes) in a directory of its own under /tmp (the runtime directory's
+    sockets must stay within 107 bytes); then every process it started is ended, and
+    whatever the session started (no child of ours: the clients, orb, XWayland; wev, for
+    one, spins for ever once its compositor is gone) is found by the runtime directory in
+    its environment and killed. ORB_KEEP_TEST_DIR keeps the directory."""
+    top = tempfile.mkdtemp(prefix=prefix, dir="/tmp")
+    processes = []
+    try:
+        return body(top, processes)
+    finally:
+        for process in reversed(processes):
+            if process.poll() is None:
+                process.terminate()
+                try:
+                    process.wait(timeout=5)
+                except subprocess.TimeoutExpired:
+                    process.kill()
+                    process.wait()
+        kill_session_leftovers(os.path.join(top, "run"))
+        if os.environ.get("ORB_KEEP_TEST_DIR"):
+            print("kept " + top)
+        else:
+            shutil.rmtree(top, ignore_errors=True)

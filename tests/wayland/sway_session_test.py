@@ -19,18 +19,16 @@ by a desktop entry of the test's own and orb's own window by its app_id.
 import argparse
 import json
 import os
-import pwd
 import re
 import shutil
 import signal
 import subprocess
 import sys
-import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from session_tier import (PGM1, PROFILE, TABLE, TEST_USER, WAIT, Client, balanced, fail,  # noqa: E402
-                          kill_session_leftovers, read, skip, user_exists, wait_for, wev_keys, xev_keys)
+from session_tier import (PGM1, PROFILE, TABLE, WAIT, Client, balanced, fail, need_tools, read, run_session,  # noqa: E402
+                          session_user, skip, wait_for, wev_keys, xev_keys)
 
 def unbalanced(keys):
     return not balanced(keys)
@@ -92,45 +90,10 @@ def main():
                         help="end orb as a session does (SIGTERM) or with SIGKILL in the middle of a stroke")
     args = parser.parse_args()
 
-    for tool in ("sway", "swaymsg", "wev", "Xwayland", "xev", "stdbuf", "setpriv"):
-        if shutil.which(tool) is None:
-            skip(f"{tool} is not installed (scripts/bootstrap installs it)")
-
+    need_tools(("sway", "swaymsg", "wev", "Xwayland", "xev", "stdbuf", "setpriv"))
     # sway will not run as root: the session belongs to a test user.
-    as_user = []
-    uid, gid = os.getuid(), os.getgid()
-    if os.geteuid() == 0:
-        if not user_exists(TEST_USER):
-            made = subprocess.run(["useradd", "--system", "--no-create-home", "--home-dir", "/nonexistent",
-                                   "--shell", "/usr/sbin/nologin", TEST_USER], capture_output=True, text=True)
-            # Another run may have made it meanwhile.
-            if made.returncode != 0 and not user_exists(TEST_USER):
-                skip(f"cannot make the test user {TEST_USER}: {made.stderr.strip()}")
-        entry = pwd.getpwnam(TEST_USER)
-        uid, gid = entry.pw_uid, entry.pw_gid
-        as_user = ["setpriv", f"--reuid={uid}", f"--regid={gid}", "--clear-groups", "--"]
-
-    # Under /tmp: the runtime directory's sockets must stay within 107 bytes.
-    top = tempfile.mkdtemp(prefix="orb-sway-", dir="/tmp")
-    processes = []
-    try:
-        return run(args, top, as_user, uid, gid, processes)
-    finally:
-        for process in reversed(processes):
-            if process.poll() is None:
-                process.terminate()
-                try:
-                    process.wait(timeout=5)
-                except subprocess.TimeoutExpired:
-                    process.kill()
-                    process.wait()
-        # What sway started (the clients, orb) is no child of ours; wev, for one, spins for
-        # ever once its compositor is gone. Each has our runtime directory in its environment.
-        kill_session_leftovers(os.path.join(top, "run"))
-        if os.environ.get("ORB_KEEP_TEST_DIR"):
-            print("kept " + top)
-        else:
-            shutil.rmtree(top, ignore_errors=True)
+    as_user, uid, gid = session_user()
+    return run_session("orb-sway-", lambda top, processes: run(args, top, as_user, uid, gid, processes))
 
 
 def run(args, top, as_user, uid, gid, processes):
