@@ -181,6 +181,8 @@ exec env ORB_HID=sim:{sim_socket} {orb} /m >{top}/orb.out 2>&1
 
     loaded = [0]
 
+    to_unload = []
+
     def kwin_script(name, text):
         # A name of its own each time: KWin refuses a script whose name is still loaded, and
         # an unloaded one may linger a moment.
@@ -197,11 +199,15 @@ exec env ORB_HID=sim:{sim_socket} {orb} /m >{top}/orb.out 2>&1
             if done.returncode != 0:
                 fail(f"KWin's {member}: {done.stderr}" + diagnostics())
             return done.stdout
+        # The script before this one is unloaded only now: KWin may run a script a while
+        # after "start" has answered, and one unloaded at once may never have run.
+        while to_unload:
+            call("unloadScript", "string:" + to_unload.pop())
         if "int32 -1" in call("loadScript", "string:" + path, "string:" + name):
             fail(f"KWin refused the script {name}" + diagnostics())
         started = time.monotonic()  # the script runs at start
         call("start")
-        call("unloadScript", "string:" + name)
+        to_unload.append(name)
         return started
 
     if not wait_for("orb's start", lambda: "Foreground: " in orb_log() and "SelectKeySink:" in orb_log()):
