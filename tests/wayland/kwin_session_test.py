@@ -302,6 +302,26 @@ exec env ORB_HID=sim:{sim_socket} {orb} /m >{top}/orb.out 2>&1
         time.sleep(1.0)  # the last stroke's timers run out
         print(idle_figure(orb_pid))
 
+    # orb's own window, a native Wayland one: without a tray host a second start shows it;
+    # brought to the front as a user would, it is known as orb's own by its pid.
+    if orb_pid:
+        selves = orb_log().count("CheckForegroundWindow: m_blSelf = 1")
+        second = subprocess.run([orb], env=dict(session_env, LC_ALL="C"), cwd=work, capture_output=True, text=True,
+                                timeout=3 * WAIT)  # a Qt program's start, on a busy machine
+
+        def shown():
+            kwin_script("orb-test-list", LIST)
+            return re.search(rf"orb-test-windows.*\s{orb_pid}:", read(os.path.join(top, "kwin.log")))
+
+        if not wait_for("orb's window", shown):
+            fail(f"orb's window did not appear (second start: {second.returncode} {second.stdout}{second.stderr})"
+                 + diagnostics())
+        kwin_script("orb-test-activate", ACTIVATE.format(pid=orb_pid, caption=""))
+        if not wait_for("orb's window in front",
+                        lambda: orb_log().count("CheckForegroundWindow: m_blSelf = 1") > selves):
+            fail("orb's own window came to the front but orb did not know it as its own" + diagnostics())
+        print("orb's own window in front: known as orb's own")
+
     # orbctl doctor in the same session.
     doctor = subprocess.run([orbctl, "doctor"], env=dict(session_env, ORB_HID="sim:" + sim_socket),
                             capture_output=True, text=True, cwd=work, timeout=WAIT)
