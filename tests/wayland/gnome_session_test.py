@@ -25,8 +25,9 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from session_tier import (PGM1, PROFILE, TABLE, WAIT, Client, balanced, fail, need_tools, read, run_session,  # noqa: E402
-                          session_user, skip, wait_for, wev_keys, xev_keys)
+from session_tier import (PGM1, PROFILE, TABLE, WAIT, Client, balanced, fail, need_tools,  # noqa: E402
+                          play_turn, read, run_session, session_user, skip, wait_for, wev_keys,
+                          xev_keys)
 from session_figures import BusWatch, FileWatch, focus_figures, idle_figure  # noqa: E402
 
 HELPER_UUID = "orb-test-raise@tarn.jp"
@@ -352,24 +353,7 @@ def run(args, top, as_user, uid, gid, processes):
         # The first report of this window this turn is the one orb chose the profile on.
         report = reports.first_after(since, lambda m: names_window(m, client.pid))
         latencies.append(None if report is None else (chosen - report.when) * 1000)
-        if f"Application is {client.exe}" not in orb_log():
-            fail(f"turn {turn}: orb did not name {client.exe}" + diagnostics())
-        before = {c.name: len(c.keys()) for c in clients}
-        press_pgm1()
-        wanted = len(client.expected) * 2
-        if not wait_for("the keys", lambda: len(client.keys()) - before[client.name] >= wanted):
-            fail(f"turn {turn}: {client.name} received {client.keys()[before[client.name]:]}, "
-                 f"expected {client.expected}" + diagnostics())
-        time.sleep(0.3)  # anything sent astray would have come by now
-        got = client.keys()[before[client.name]:]
-        pressed = [sym for state, sym in got if state == "press"]
-        if pressed != client.expected or not balanced(got):
-            fail(f"turn {turn}: {client.name} received {got}, expected the presses {client.expected}, each released")
-        for other in clients:
-            if other is not client and len(other.keys()) != before[other.name]:
-                fail(f"turn {turn}: keys for {client.name} reached {other.name}: {other.keys()[before[other.name]:]}")
-        received[client.name] += pressed
-        print(f"turn {turn}: {client.name} in front, profile \"{client.app}\", received {pressed}")
+        received[client.name] += play_turn(turn, client, clients, orb_log, press_pgm1, diagnostics)
     log_watch.close()
     # Figures only: a loaded machine makes them slow, which is no fault of the session's.
     print(focus_figures(latencies, "the extension's signal on the bus"))

@@ -24,8 +24,8 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from session_figures import BusWatch, FileWatch, focus_figures, idle_figure  # noqa: E402
-from session_tier import (PGM1, PROFILE, TABLE, WAIT, Client, balanced, fail, need_tools, read, run_session,  # noqa: E402
-                          skip, wait_for, wev_keys, xev_keys)
+from session_tier import (PGM1, PROFILE, TABLE, WAIT, Client, balanced, fail, need_tools,  # noqa: E402
+                          play_turn, read, run_session, skip, wait_for, wev_keys, xev_keys)
 
 # Brings a window to the front, by its process or (an X client that does not tell its pid
 # to KWin) its caption; Plasma 5 and 6 name the property apart.
@@ -274,24 +274,7 @@ exec env ORB_HID=sim:{sim_socket} {orb} /m >{top}/orb.out 2>&1
         call = activations.first_after(since, lambda m: len(m.strings) >= 2 and m.strings[0] != ""
                                        and m.strings[1] == pid)
         latencies.append(None if call is None else (chosen - call.when) * 1000)
-        if f"Application is {client.exe}" not in orb_log():
-            fail(f"turn {turn}: orb did not name {client.exe}" + diagnostics())
-        before = {c.name: len(c.keys()) for c in clients}
-        press_pgm1()
-        wanted = len(client.expected) * 2
-        if not wait_for("the keys", lambda: len(client.keys()) - before[client.name] >= wanted):
-            fail(f"turn {turn}: {client.name} received {client.keys()[before[client.name]:]}, "
-                 f"expected {client.expected}" + diagnostics())
-        time.sleep(0.3)  # anything sent astray would have come by now
-        got = client.keys()[before[client.name]:]
-        pressed = [sym for state, sym in got if state == "press"]
-        if pressed != client.expected or not balanced(got):
-            fail(f"turn {turn}: {client.name} received {got}, expected the presses {client.expected}, each released")
-        for other in clients:
-            if other is not client and len(other.keys()) != before[other.name]:
-                fail(f"turn {turn}: keys for {client.name} reached {other.name}: {other.keys()[before[other.name]:]}")
-        received[client.name] += pressed
-        print(f"turn {turn}: {client.name} in front, profile \"{client.app}\", received {pressed}")
+        received[client.name] += play_turn(turn, client, clients, orb_log, press_pgm1, diagnostics)
     log_watch.close()
     print("activation to profile chosen (a dbus-send start and the script's load included): " +
           ", ".join(f"{t * 1000:.0f} ms" for t in timings))

@@ -173,6 +173,34 @@ def kill_session_leftovers(runtime):
             pass  # gone meanwhile, or not ours to read
 
 
+def play_turn(turn, client, clients, orb_log, press_pgm1, diagnostics, focus_before=None):
+    """With client's profile chosen: orb named its program, PGM1 gives client exactly its
+    presses, each released, and no other client anything. The presses, for the summary.
+    With focus_before, the keys wait, as a user would, until the window itself has been
+    told it is in front (XWayland hands an X window its focus after the compositor)."""
+    if f"Application is {client.exe}" not in orb_log():
+        fail(f"turn {turn}: orb did not name {client.exe}" + diagnostics())
+    if focus_before is not None and not wait_for(client.name + "'s focus",
+                                                 lambda: client.focus_count() > focus_before):
+        fail(f"turn {turn}: {client.name} was never told it has the keyboard" + diagnostics())
+    before = {c.name: len(c.keys()) for c in clients}
+    press_pgm1()
+    wanted = len(client.expected) * 2
+    if not wait_for("the keys", lambda: len(client.keys()) - before[client.name] >= wanted):
+        fail(f"turn {turn}: {client.name} received {client.keys()[before[client.name]:]}, "
+             f"expected {client.expected}" + diagnostics())
+    time.sleep(0.3)  # anything sent astray would have come by now
+    got = client.keys()[before[client.name]:]
+    pressed = [sym for state, sym in got if state == "press"]
+    if pressed != client.expected or not balanced(got):
+        fail(f"turn {turn}: {client.name} received {got}, expected the presses {client.expected}, each released")
+    for other in clients:
+        if other is not client and len(other.keys()) != before[other.name]:
+            fail(f"turn {turn}: keys for {client.name} reached {other.name}: {other.keys()[before[other.name]:]}")
+    print(f"turn {turn}: {client.name} in front, profile \"{client.app}\", received {pressed}")
+    return pressed
+
+
 def need_tools(tools):
     for tool in tools:
         if shutil.which(tool) is None:

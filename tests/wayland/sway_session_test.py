@@ -27,8 +27,9 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from session_tier import (PGM1, PROFILE, TABLE, WAIT, Client, balanced, fail, need_tools, read, run_session,  # noqa: E402
-                          session_user, skip, wait_for, wev_keys, xev_keys)
+from session_tier import (PGM1, PROFILE, TABLE, WAIT, Client, balanced, fail, need_tools,  # noqa: E402
+                          play_turn, read, run_session, session_user, skip, wait_for, wev_keys,
+                          xev_keys)
 
 def unbalanced(keys):
     return not balanced(keys)
@@ -278,27 +279,7 @@ exec {launcher}
         # to the profile in the log: bounds of orb's part.
         now = time.monotonic()
         latencies.append(((now - started) * 1000, (now - focused) * 1000))
-        if f"Application is {client.exe}" not in orb_log():
-            fail(f"turn {turn}: orb did not name {client.exe}" + diagnostics())
-        # As a user would: the keys once the window itself knows it is in front.
-        if not wait_for(client.name + "'s focus", lambda: client.focus_count() > focus_before):
-            fail(f"turn {turn}: {client.name} was never told it has the keyboard" + diagnostics())
-        before = {c.name: len(c.keys()) for c in clients}
-        press_pgm1()
-        wanted = len(client.expected) * 2
-        if not wait_for("the keys", lambda: len(client.keys()) - before[client.name] >= wanted):
-            fail(f"turn {turn}: {client.name} received {client.keys()[before[client.name]:]}, "
-                 f"expected {client.expected}" + diagnostics())
-        time.sleep(0.3)  # anything sent astray would have come by now
-        got = client.keys()[before[client.name]:]
-        pressed = [sym for state, sym in got if state == "press"]
-        if pressed != client.expected or not balanced(got):
-            fail(f"turn {turn}: {client.name} received {got}, expected the presses {client.expected}, each released")
-        for other in clients:
-            if other is not client and len(other.keys()) != before[other.name]:
-                fail(f"turn {turn}: keys for {client.name} reached {other.name}: {other.keys()[before[other.name]:]}")
-        received[client.name] += pressed
-        print(f"turn {turn}: {client.name} in front, profile \"{client.app}\", received {pressed}")
+        received[client.name] += play_turn(turn, client, clients, orb_log, press_pgm1, diagnostics, focus_before)
 
     print("profile chosen after the focus command / after sway's answer, ms: " +
           ", ".join(f"{whole:.1f} / {after:.1f}" for whole, after in latencies))
